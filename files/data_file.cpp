@@ -1,0 +1,97 @@
+#include "files/data_file.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "files/base64.h"
+#include "host/text_convert.h"
+#include "logging/log.h"
+#include "logging/random_string.h"
+#include "platform/file_system.h"
+#include "platform/named_lock.h"
+#include "requests/request_fields.h"
+
+namespace {
+
+std::string drawDataFileName(const std::string& directory) {
+  return directory + "Quorvant_" + randomString(7) + ".bin";
+}
+
+// Creates a file of a fresh name; another process that does not take our
+// lock may still win a name between the test and the creation, so a lost
+// race draws again instead of failing.
+bool createFreshFile(const std::string& directory, std::string& path, platform::NewFile& file) {
+  path = drawDataFileName(directory);
+  for (;;) {
+    if (platform::pathExists(path)) {
+      path = drawDataFileName(directory);
+      continue;
+    }
+    if (file.create(path)) return true;
+    if (!platform::pathExists(path)) return false;
+  }
+}
+
+}  // namespace
+
+std::u16string defaultDataDirectory() {
+  std::u16string directory = platform::temporaryPath();
+  if (!directory.empty() && directory.back() != platform::kPathSeparator) {
+    directory += platform::kPathSeparator;
+  }
+  directory += u"vorna_data_signed";
+  directory += platform::kPathSeparator;
+  platform::createDirectory(directory);
+  return directory;
+}
+
+std::u16string createDataFile(const std::u16string& directory, const std::u16string& content) {
+  if (content.empty()) {
+    LOG_ERROR << u"Encoded file content is empty...";
+    return {};
+  }
+  std::vector<std::uint8_t> bytes = base64Decode(wideToAnsi(content));
+  if (bytes.empty()) {
+    LOG_ERROR << u"Decoded file content is empty...";
+    return {};
+  }
+
+  platform::NamedLock lock("quorvantCreateDataFileLock");
+  std::string path;
+  platform::NewFile file;
+  if (!createFreshFile(wideToAnsi(directory), path, file)) {
+    LOG_ERROR << u"Error open file " << ansiToWide(path);
+    return {};
+  }
+  bool written = file.write(bytes.data(), bytes.size());
+  // A failed close may mean the bytes never reached the disk.
+  written = file.close() && written;
+  if (!written) {
+    LOG_ERROR << u"Error write file " << ansiToWide(path);
+    // Nobody else knows this file; leaving it would leak request data.
+    platform::removeFile(path);
+    return {};
+  }
+  std::u16string widePath = ansiToWide(path);
+  LOG_DEBUG << u"Write file " << widePath << u" ok...";
+  return widePath;
+}
+
+std::u16string stageContentFile(const JsonValue& request) {
+  const JsonValue* content = findDataMember(request, u"contentFile");
+  if (content == nullptr || !content->isString()) return {};
+
+  std::u16string directory = getWorkingDirectory(request);
+  if (!directory.empty()) {
+    if (directory.back() != platform::kPathSeparator) directory += platform::kPathSeparator;
+    platform::createDirectory(directory);
+  } else {
+    directory = defaultDataDirectory();
+  }
+  return createDataFile(directory, content->asString());
+}
+
+std::u16string dataFilePath(const JsonValue& request) {
+  std::u16string path = getFileDataPath(request);
+  return path.empty() ? stageContentFile(request) : path;
+}

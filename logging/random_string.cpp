@@ -1,0 +1,14 @@
+#include "logging/random_string.h"
+
+#include <cstdlib>
+
+namespace {
+constexpr char kNameAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+}
+
+std::string randomString(int count) {
+  std::string text;
+  text.reserve(count > 0 ? static_cast<std::size_t>(count) : 0);
+  for (int i = 0; i < count; ++i) text += kNameAlphabet[std::rand() % 62];
+  return text;
+}

@@ -1,0 +1,45 @@
+#include "platform/console.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+void prepareStandardStreams() {
+  // POSIX streams are always binary. A browser that goes away closes the
+  // answer pipe; that must be a failed write, never a killed host.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+NativeHandle saveStandardOutput() {
+  // A duplicate keeps the browser's pipe reachable after descriptor 1 is
+  // pointed at standard error; close-on-exec keeps it out of children.
+  int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  return fd < 0 ? kInvalidHandle : fd;
+}
+
+NativeHandle standardError() {
+  return fcntl(STDERR_FILENO, F_GETFD) < 0 ? kInvalidHandle : STDERR_FILENO;
+}
+
+bool redirectStandardOutput(NativeHandle handle) {
+  return dup2(static_cast<int>(handle), STDOUT_FILENO) >= 0;
+}
+
+bool writeAll(NativeHandle handle, const void* data, std::size_t size) {
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t written = ::write(static_cast<int>(handle), next, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    next += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace platform

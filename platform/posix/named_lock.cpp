@@ -1,0 +1,38 @@
+#include "platform/named_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+
+namespace platform {
+
+// flock on a lock file in the temporary directory: the kernel drops the lock
+// when its holder dies, so a crashed host never blocks the others.
+NamedLock::NamedLock(const char* name) : handle_(-1) {
+  std::string path = wideToAnsi(temporaryPath()) + name + ".lock";
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  int status;
+  do {
+    status = flock(fd, LOCK_EX);
+  } while (status != 0 && errno == EINTR);
+  if (status != 0) {
+    ::close(fd);
+    return;
+  }
+  handle_ = fd;
+}
+
+NamedLock::~NamedLock() {
+  if (handle_ < 0) return;
+  flock(static_cast<int>(handle_), LOCK_UN);
+  ::close(static_cast<int>(handle_));
+}
+
+}  // namespace platform

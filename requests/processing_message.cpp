@@ -1,0 +1,166 @@
+#include "requests/processing_message.h"
+
+#include <memory>
+#include <utility>
+
+#include "files/data_file.h"
+#include "host/text_convert.h"
+#include "logging/log.h"
+#include "platform/file_system.h"
+#include "requests/request_fields.h"
+#include "signing/data_signed.h"
+
+namespace {
+
+// Removes a data file staged for one request when the request is done,
+// whatever happened while signing (an exception included).
+class StagedFile {
+ public:
+  explicit StagedFile(std::u16string path) : path_(std::move(path)) {}
+  ~StagedFile() {
+    if (path_.empty()) return;
+    if (!platform::removeFile(wideToAnsi(path_))) LOG_ERROR << u"Error delete file " << path_;
+  }
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+ private:
+  std::u16string path_;
+};
+
+const char16_t* outcomeText(bool succeeded) { return succeeded ? u"success" : u"error"; }
+
+void signRequest(const JsonValue& request, std::u16string& result, std::u16string& description,
+                 std::u16string& signature) {
+  std::u16string containerName = getContainerName(request);
+  std::u16string path = dataFilePath(request);
+  // Only a file staged for this request is removed; a given path never is.
+  StagedFile staged(getFileDataPath(request).empty() ? path : std::u16string());
+  std::uint32_t handle = getHandleProvider(request);
+  bool useHandle = hasHandleProvider(request);
+  result = outcomeText(vorna::DataSigned::signData(handle, containerName, path, useHandle,
+                                                   description, signature));
+}
+
+void setString(JsonObject& object, const char16_t* key, const std::u16string& value) {
+  object[key] = std::make_unique<JsonValue>(value);
+}
+
+// The answer that replaces one the browser would refuse for its size.
+std::u16string tooLargeResponse(const JsonValue& request, std::size_t answerBytes) {
+  JsonObject root;
+  JsonObject data;
+  std::u16string contentId = getContentId(request);
+  if (!contentId.empty()) setString(root, u"contentId", contentId);
+  const JsonValue* action = findDataMember(request, u"requestAction");
+  if (action != nullptr && action->isString()) setString(data, u"requestAction", action->asString());
+  setString(data, u"result", u"error");
+  std::string text = "Answer too large: " + std::to_string(answerBytes) +
+                     " bytes exceed the browser's limit of " + std::to_string(kMaxAnswerBytes) +
+                     " bytes";
+  setString(data, u"description", std::u16string(text.begin(), text.end()));
+  root[u"data"] = std::make_unique<JsonValue>(std::move(data));
+  return JsonValue(std::move(root)).stringify();
+}
+
+}  // namespace
+
+std::size_t utf8Length(const std::u16string& text) {
+  std::size_t bytes = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t unit = text[i];
+    if (unit < 0x80) {
+      bytes += 1;
+    } else if (unit < 0x800) {
+      bytes += 2;
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+               text[i + 1] <= 0xDFFF) {
+      bytes += 4;
+      ++i;
+    } else {
+      bytes += 3;
+    }
+  }
+  return bytes;
+}
+
+std::u16string processingMessage(std::u16string message) {
+  std::unique_ptr<JsonValue> request = JsonValue::parse(message.c_str());
+  // The tree holds all it needs; the text can be a large Base64 request.
+  std::u16string().swap(message);
+  if (!request) {
+    LOG_ERROR << u"JSON failed to parse";
+    return {};
+  }
+  if (!request->isObject()) {
+    LOG_ERROR << u"The root element is not an object";
+    return {};
+  }
+  std::u16string result, description, signature, certificate;
+  std::uint32_t handle = 0;
+  processingMessage(*request, result, description, signature, certificate, handle);
+  std::u16string answer = buildResponse(*request, result, description, signature, certificate,
+                                        handle);
+  std::size_t answerBytes = utf8Length(answer);
+  if (answerBytes > kMaxAnswerBytes) {
+    LOG_ERROR << u"Answer too large: " << static_cast<unsigned long long>(answerBytes);
+    return tooLargeResponse(*request, answerBytes);
+  }
+  return answer;
+}
+
+void processingMessage(const JsonValue& request, std::u16string& result,
+                       std::u16string& description, std::u16string& signature,
+                       std::u16string& certificate, std::uint32_t& handle) {
+  std::u16string action = getRequestAction(request);
+  LOG_DEBUG << u"Action " << action << u"...";
+  if (action == u"openCryptoProvider") {
+    result = outcomeText(
+        vorna::DataSigned::openProvider(getContainerName(request), description, handle));
+  } else if (action == u"getCertificate") {
+    std::u16string containerName = getContainerName(request);
+    std::uint32_t given = getHandleProvider(request);
+    bool useHandle = hasHandleProvider(request);
+    result = outcomeText(vorna::DataSigned::getCertificate(given, containerName, useHandle,
+                                                           description, certificate));
+  } else if (action == u"getSignature") {
+    signRequest(request, result, description, signature);
+  } else if (action == u"closeCryptoProvider") {
+    if (hasHandleProvider(request)) {
+      result = outcomeText(vorna::DataSigned::closeProvider(getHandleProvider(request), description));
+    } else {
+      result = u"error";
+      description = u"Bad parameter handleProvider in action closeCryptoProvider";
+      LOG_ERROR << description;
+    }
+  } else {
+    result = u"error";
+    description = u"Unknow request action " + action;
+    LOG_ERROR << description;
+  }
+}
+
+std::u16string buildResponse(const JsonValue& request, const std::u16string& result,
+                             const std::u16string& description, const std::u16string& signature,
+                             const std::u16string& certificate, std::uint32_t handle) {
+  JsonObject root;
+  JsonObject data;
+  std::u16string contentId = getContentId(request);
+  if (!contentId.empty()) setString(root, u"contentId", contentId);
+
+  const JsonValue* requestData = request.child(u"data");
+  if (requestData != nullptr && requestData->isObject()) {
+    for (const auto& [key, value] : requestData->asObject()) {
+      if (key != u"contentFile") data[key] = std::make_unique<JsonValue>(*value);
+    }
+  }
+  if (!result.empty()) setString(data, u"result", result);
+  if (!description.empty()) setString(data, u"description", description);
+  if (!signature.empty()) setString(data, u"signature", signature);
+  if (!certificate.empty()) setString(data, u"certificate", certificate);
+  if (result == u"success" && getRequestAction(request) == u"openCryptoProvider") {
+    data[u"handleProvider"] = std::make_unique<JsonValue>(static_cast<double>(handle));
+  }
+  root[u"data"] = std::make_unique<JsonValue>(std::move(data));
+  return JsonValue(std::move(root)).stringify();
+}

@@ -1,0 +1,162 @@
+#include <new>
+
+#include "files/base64.h"
+#include "host/text_convert.h"
+#include "logging/log.h"
+#include "platform/file_system.h"
+#include "signing/data_signed.h"
+#include "vendor/av_crypt_mail.h"
+
+namespace vorna {
+
+namespace {
+
+constexpr std::uint32_t kOpenMessageFlags = 0x100;
+constexpr std::uint32_t kSignFlags = 0x2100000;
+constexpr std::uint32_t kGetMessageFlags = 0x2000;
+// The library takes 32-bit lengths; the data size is a signed 32-bit file
+// position, so larger files cannot be signed.
+constexpr std::uint64_t kMaxDataBytes = 0x7FFFFFFF;
+
+// Closes a message handle once it was obtained, after the data buffer and
+// the file are released (members of the frame are destroyed before it).
+class MessageHandle {
+ public:
+  MessageHandle() = default;
+  ~MessageHandle() {
+    if (open_) DataSigned::avestCloseMsg(handle_);
+  }
+  MessageHandle(const MessageHandle&) = delete;
+  MessageHandle& operator=(const MessageHandle&) = delete;
+  std::uint32_t* receive() { return &handle_; }
+  void markOpen() { open_ = true; }
+  std::uint32_t get() const { return handle_; }
+
+ private:
+  std::uint32_t handle_ = 0;
+  bool open_ = false;
+};
+
+}  // namespace
+
+bool DataSigned::signData(std::uint32_t handle, const std::u16string& containerName,
+                          const std::u16string& path, bool useHandle,
+                          std::u16string& description, std::u16string& signature) {
+  LOG_DEBUG << u"Start signData...";
+  LOG_DEBUG << u"Handle provider: " << handle;
+  LOG_DEBUG << u"Public key id: " << (containerName.empty() ? u"is empty" : containerName);
+  LOG_DEBUG << u"File data: " << (path.empty() ? u"is empty" : path);
+  LOG_DEBUG << u"Use handle provider: " << (useHandle ? u"yes" : u"no");
+  if (path.empty()) {
+    description = u"Bad parameter fileData in action getSignature";
+    LOG_ERROR << u"signData: " << description;
+    return false;
+  }
+
+  ByteBuffer buffer;
+  std::uint32_t length = 0;
+  if (useHandle) {
+    if (!signData(handle, path.c_str(), buffer, length, description)) return false;
+  } else {
+    std::uint32_t session = 0;
+    if (!openProvider(containerName, description, session)) return false;
+    bool signedOk = signData(session, path.c_str(), buffer, length, description);
+    std::u16string ignored;
+    closeProvider(session, ignored);
+    if (!signedOk) return false;
+  }
+  signature = utf8ToWide(base64Encode(buffer.get(), length));
+  buffer.reset();
+  LOG_DEBUG << u"signData success...";
+  return true;
+}
+
+bool DataSigned::signData(std::uint32_t handle, const char16_t* path, ByteBuffer& signature,
+                          std::uint32_t& length, std::u16string& description) {
+  MessageHandle message;  // declared first: closed last
+  platform::InputFile file;
+  if (!file.open(path)) {
+    description = u"Error open file data";
+    LOG_ERROR << description << u": " << path;
+    return false;
+  }
+  std::uint64_t size = 0;
+  if (!file.size(size)) {
+    description = u"Error read file data";
+    LOG_ERROR << description << u": " << path;
+    return false;
+  }
+  if (size > kMaxDataBytes) {
+    description = u"File data is too large";
+    LOG_ERROR << description << u": " << path;
+    return false;
+  }
+  ByteBuffer data(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)]);
+  if (!data) {
+    description = u"Error alloc memory for data from file";
+    LOG_ERROR << description;
+    return false;
+  }
+  // A file that shrank since its size was taken must not be signed with
+  // stale bytes in the buffer.
+  if (file.read(data.get(), static_cast<std::size_t>(size)) != size) {
+    description = u"Error read file data";
+    LOG_ERROR << description << u": " << path;
+    return false;
+  }
+
+  LOG_DEBUG << u"Start AvCmOpenMsg...";
+  std::uint32_t status = AvCmOpenMsg(handle, data.get(), static_cast<std::uint32_t>(size),
+                                     message.receive(), kOpenMessageFlags);
+  if (status != 0) {
+    description = systemErrorMessage(status);
+    LOG_ERROR << u"AvCmOpenMsg: " << description;
+    return false;
+  }
+  message.markOpen();
+  LOG_DEBUG << u"AvCmOpenMsg success...";
+
+  LOG_DEBUG << u"Start AvCmMsgSign...";
+  status = AvCmMsgSign(message.get(), kSignFlags);
+  if (status != 0) {
+    description = systemErrorMessage(status);
+    LOG_ERROR << u"AvCmMsgSign: " << description;
+    return false;
+  }
+  LOG_DEBUG << u"AvCmMsgSign success...";
+
+  LOG_DEBUG << u"Start AvCmGetMsg(size)...";
+  status = AvCmGetMsg(message.get(), nullptr, &length, kGetMessageFlags);
+  if (status != 0) {
+    description = systemErrorMessage(status);
+    LOG_ERROR << u"AvCmGetMsg(size): " << description;
+    return false;
+  }
+  LOG_DEBUG << u"AvCmGetMsg(size) success...";
+  const std::uint32_t allocated = length;
+  signature.reset(new (std::nothrow) std::uint8_t[allocated]);
+  if (!signature) {
+    description = u"Error alloc memory for signature";
+    LOG_ERROR << description;
+    return false;
+  }
+  LOG_DEBUG << u"Start AvCmGetMsg...";
+  status = AvCmGetMsg(message.get(), signature.get(), &length, kGetMessageFlags);
+  if (status != 0) {
+    description = systemErrorMessage(status);
+    LOG_ERROR << u"AvCmGetMsg: " << description;
+    signature.reset();
+    return false;
+  }
+  // Never trust a length beyond the buffer we handed over.
+  if (length > allocated) length = allocated;
+  LOG_DEBUG << u"AvCmGetMsg success...";
+  return true;
+}
+
+void DataSigned::avestCloseMsg(std::uint32_t message) {
+  std::uint32_t status = AvCmCloseHandle(message, 0);
+  if (status != 0) LOG_ERROR << u"AvCmCloseHandle: " << systemErrorMessage(status);
+}
+
+}  // namespace vorna

@@ -1,0 +1,88 @@
+#include <vector>
+
+#include "host/text_convert.h"
+#include "logging/log.h"
+#include "signing/data_signed.h"
+#include "vendor/av_crypt_mail.h"
+
+namespace vorna {
+
+namespace {
+constexpr std::uint32_t kErrorTextBytes = 4096;
+}
+
+std::u16string DataSigned::systemErrorMessage(std::uint32_t code) {
+  char text[kErrorTextBytes] = {};
+  std::uint32_t size = kErrorTextBytes;
+  std::uint32_t status = AvCmGetErrorInfo(0, code, 2, text, &size, 8);
+  if (status != 0) {
+    LOG_ERROR << u"AvCmGetErrorInfo error: " << status;
+    return u"unknow error";
+  }
+  // The library promises a NUL; the last byte stays 0 in case it does not.
+  text[kErrorTextBytes - 1] = '\0';
+  return ansiToWide(std::string(text));
+}
+
+bool DataSigned::openProvider(const std::u16string& containerName, std::u16string& description,
+                              std::uint32_t& handle) {
+  LOG_DEBUG << u"Start openProvider...";
+  LOG_DEBUG << u"Public key id: " << (containerName.empty() ? u"is empty" : containerName);
+  std::string container = wideToAnsi(containerName);
+  if (!openCryptoProvider(handle, container.empty() ? nullptr : container.c_str(), description)) {
+    return false;
+  }
+  LOG_DEBUG << u"Handle provider: " << handle;
+  LOG_DEBUG << u"openProvider success...";
+  return true;
+}
+
+bool DataSigned::openCryptoProvider(std::uint32_t& handle, const char* container,
+                                    std::u16string& description) {
+  LOG_DEBUG << u"Start AvCmInit( AVCMF_STARTUP )...";
+  std::uint32_t status = AvCmInit(AVCMF_STARTUP);
+  if (status != 0) {
+    description = systemErrorMessage(status);
+    LOG_ERROR << u"AvCmInit( AVCMF_STARTUP ): " << description;
+    return false;
+  }
+  LOG_DEBUG << u"AvCmInit( AVCMF_STARTUP ) success...";
+
+  AvCmLoginParam parameter = {AVCM_PARAM_CONTAINER_NAME, container};
+  std::uint32_t count = container != nullptr ? 1 : 0;
+  LOG_DEBUG << u"Start AvCmLogin...";
+  status = AvCmLogin(count, count != 0 ? &parameter : nullptr, &handle, 0);
+  if (status != 0) {
+    description = systemErrorMessage(status);
+    LOG_ERROR << u"AAvCmLogin: " << description;
+    return false;
+  }
+  LOG_DEBUG << u"AvCmLogin success...";
+  return true;
+}
+
+bool DataSigned::closeProvider(std::uint32_t handle, std::u16string& description) {
+  LOG_DEBUG << u"Start closeProvider...";
+  LOG_DEBUG << u"Handle provider: " << handle;
+  LOG_DEBUG << u"Start AvCmLogout...";
+  bool result = true;
+  std::uint32_t status = AvCmLogout(handle, 0);
+  if (status != 0) {
+    description = systemErrorMessage(status);
+    LOG_ERROR << u"AvCmLogout: " << description;
+    result = false;
+  } else {
+    LOG_DEBUG << u"AvCmLogout success...";
+  }
+  status = AvCmInit(AVCMF_SHUTDOWN);
+  if (status != 0) {
+    description = systemErrorMessage(status);
+    LOG_ERROR << u"AvCmInit(AVCMF_SHUTDOWN): " << description;
+    return false;
+  }
+  LOG_DEBUG << u"AvCmInit(AVCMF_SHUTDOWN) success...";
+  if (result) LOG_DEBUG << u"closeProvider success...";
+  return result;
+}
+
+}  // namespace vorna
