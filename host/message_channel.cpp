@@ -50,7 +50,7 @@ std::u16string readMessage(std::uint32_t length) {
 }
 
 void writeMessage(const std::u16string& answer) {
-  std::string frame = "\0\0\0\0";
+  std::string frame(4, '\0');  // room for the length
   frame += wideToUtf8(answer);
   std::size_t size = frame.size() - 4;
   LOG_DEBUG << u"Write message size: " << static_cast<unsigned long long>(size);

@@ -19,7 +19,9 @@ class StagedFile {
   explicit StagedFile(std::u16string path) : path_(std::move(path)) {}
   ~StagedFile() {
     if (path_.empty()) return;
-    if (!platform::removeFile(wideToAnsi(path_))) LOG_ERROR << u"Error delete file " << path_;
+    if (!platform::removeFile(wideToAnsi(path_))) {
+      LOG_ERROR << u"Error delete file " << path_;
+    }
   }
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;

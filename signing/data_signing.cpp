@@ -156,7 +156,9 @@ bool DataSigned::signData(std::uint32_t handle, const char16_t* path, ByteBuffer
 
 void DataSigned::avestCloseMsg(std::uint32_t message) {
   std::uint32_t status = AvCmCloseHandle(message, 0);
-  if (status != 0) LOG_ERROR << u"AvCmCloseHandle: " << systemErrorMessage(status);
+  if (status != 0) {
+    LOG_ERROR << u"AvCmCloseHandle: " << systemErrorMessage(status);
+  }
 }
 
 }  // namespace vorna

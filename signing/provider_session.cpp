@@ -81,7 +81,9 @@ bool DataSigned::closeProvider(std::uint32_t handle, std::u16string& description
     return false;
   }
   LOG_DEBUG << u"AvCmInit(AVCMF_SHUTDOWN) success...";
-  if (result) LOG_DEBUG << u"closeProvider success...";
+  if (result) {
+    LOG_DEBUG << u"closeProvider success...";
+  }
   return result;
 }
 

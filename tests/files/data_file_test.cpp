@@ -1,0 +1,162 @@
+#include "files/data_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "logging/random_string.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::string narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+mode_t modeOf(const std::string& path) {
+  struct stat info {};
+  ::stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+bool isDataFileName(const std::string& name) {
+  if (name.size() != 20 || name.rfind("Quorvant_", 0) != 0 || name.substr(16) != ".bin") return false;
+  for (char c : name.substr(9, 7)) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+class DataFileTest : public ::testing::Test {
+ protected:
+  // The temporary directory (lock files, default data directory) is not the
+  // one the files under test go to.
+  void SetUp() override { ::setenv("TMPDIR", tmp_.path().c_str(), 1); }
+  void TearDown() override { ::unsetenv("TMPDIR"); }
+  std::unique_ptr<JsonValue> request(const std::u16string& data) {
+    auto value = JsonValue::parse((u"{\"data\":" + data + u"}").c_str());
+    EXPECT_TRUE(value);
+    return value;
+  }
+  TempDir tmp_;
+  TempDir dir_;
+};
+
+TEST_F(DataFileTest, CreateDataFileWritesExactlyTheDecodedBytes) {
+  std::u16string path = createDataFile(dir_.widePath() + u"/", u"AP8AaGk=");
+  ASSERT_FALSE(path.empty());
+  std::string file = narrow(path);
+  EXPECT_TRUE(isDataFileName(std::filesystem::path(file).filename().string())) << file;
+  EXPECT_EQ(std::filesystem::path(file).parent_path().string(), dir_.path());
+  EXPECT_EQ(contents(file), std::string("\0\xff\0hi", 5));
+  EXPECT_EQ(modeOf(file), 0600u);
+}
+
+TEST_F(DataFileTest, CreateDataFileRefusesContentWithoutBytes) {
+  for (const char16_t* content : {u"", u" QUJD", u"\nQUJD", u"=QUJD", u"Q", u"-_"}) {
+    EXPECT_EQ(createDataFile(dir_.widePath() + u"/", content), u"");
+  }
+  EXPECT_TRUE(dir_.entries().empty());
+}
+
+TEST_F(DataFileTest, TakenNamesAreDrawnAgain) {
+  // Replay the generator: the first name is a file, the second a directory.
+  std::srand(4242);
+  std::string first = "Quorvant_" + randomString(7) + ".bin";
+  std::string second = "Quorvant_" + randomString(7) + ".bin";
+  std::string third = "Quorvant_" + randomString(7) + ".bin";
+  std::ofstream(dir_.path() + "/" + first) << "taken";
+  std::filesystem::create_directory(dir_.path() + "/" + second);
+  std::srand(4242);
+  std::u16string path = createDataFile(dir_.widePath() + u"/", u"QUJD");
+  EXPECT_EQ(narrow(path), dir_.path() + "/" + third);
+  EXPECT_EQ(contents(dir_.path() + "/" + first), "taken");
+}
+
+TEST_F(DataFileTest, MissingParentDirectoryFailsCleanly) {
+  EXPECT_EQ(createDataFile(dir_.widePath() + u"/no/such/", u"QUJD"), u"");
+}
+
+TEST_F(DataFileTest, FailedWriteLeavesNoFileBehind) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Files may not grow past 4 bytes: the write of 6 decoded bytes fails.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4, 4};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::u16string path = createDataFile(dir_.widePath() + u"/", u"QUJDREVG");
+    _exit(path.empty() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "staging must report the failed write";
+  EXPECT_TRUE(dir_.entries().empty());
+}
+
+TEST_F(DataFileTest, WorkingDirectoryGetsOneSeparator) {
+  for (const std::u16string suffix : {u"", u"/"}) {
+    auto req = request(u"{\"workingDirectory\":\"" + dir_.widePath() + u"/work" + suffix +
+                       u"\",\"contentFile\":\"QUJD\"}");
+    std::string path = narrow(stageContentFile(*req));
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.substr(0, path.size() - 20), dir_.path() + "/work/");
+    EXPECT_EQ(contents(path), "ABC");
+    std::filesystem::remove(path);
+  }
+}
+
+TEST_F(DataFileTest, StagingNeedsAStringContent) {
+  struct Case {
+    const char* name;
+    std::u16string data;
+    bool directoryCreated;
+  };
+  const Case cases[] = {
+      {"no content", u"{\"workingDirectory\":\"W\"}", false},
+      {"content not a string", u"{\"workingDirectory\":\"W\",\"contentFile\":5}", false},
+      {"empty content still creates the directory", u"{\"workingDirectory\":\"W\",\"contentFile\":\"\"}",
+       true},
+      {"content decoding to nothing", u"{\"workingDirectory\":\"W\",\"contentFile\":\" QUJD\"}", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir_.path() + "/w");
+    std::u16string data = c.data;
+    data.replace(data.find(u"\"W\""), 3, u"\"" + dir_.widePath() + u"/w\"");
+    EXPECT_EQ(stageContentFile(*request(data)), u"");
+    EXPECT_EQ(std::filesystem::exists(dir_.path() + "/w"), c.directoryCreated);
+    if (c.directoryCreated) {
+      EXPECT_TRUE(dir_.entries("w").empty());
+    }
+  }
+}
+
+TEST_F(DataFileTest, DefaultDirectoryIsPrivateUnderTheTemporaryDirectory) {
+  std::u16string directory = defaultDataDirectory();
+  EXPECT_EQ(narrow(directory), tmp_.path() + "/vorna_data_signed/");
+  EXPECT_EQ(modeOf(narrow(directory)), 0700u);
+  auto req = request(u"{\"contentFile\":\"QUJD\"}");
+  std::string path = narrow(stageContentFile(*req));
+  EXPECT_EQ(path.substr(0, path.size() - 20), tmp_.path() + "/vorna_data_signed/");
+}
+
+TEST_F(DataFileTest, GivenPathWinsAndIsNotStaged) {
+  auto req = request(u"{\"fileDataPath\":\"/some/file\",\"contentFile\":\"QUJD\"}");
+  EXPECT_EQ(dataFilePath(*req), u"/some/file");
+  EXPECT_FALSE(std::filesystem::exists(tmp_.path() + "/vorna_data_signed"));
+}
+
+}  // namespace

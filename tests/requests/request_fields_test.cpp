@@ -1,0 +1,86 @@
+#include "requests/request_fields.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<JsonValue> parsed(const char16_t* text) {
+  auto value = JsonValue::parse(text);
+  EXPECT_TRUE(value) << "test request must parse";
+  return value;
+}
+
+TEST(HandleProvider, ReadsTruncatedLow32Bits) {
+  struct Case {
+    const char16_t* request;
+    bool has;
+    std::uint32_t handle;
+  };
+  const Case cases[] = {
+      {uR"({"data":{"handleProvider":7}})", true, 7},
+      {uR"({"data":{"handleProvider":"7"}})", false, 0},
+      {uR"({"data":{"handleProvider":0}})", true, 0},
+      {uR"({"data":{"handleProvider":3.9}})", true, 3},
+      {uR"({"data":{"handleProvider":-2.5}})", true, 4294967294u},
+      {uR"({"data":{"handleProvider":4294967295}})", true, 4294967295u},
+      {uR"({"data":{"handleProvider":4294967296}})", true, 0},
+      {uR"({"data":{"handleProvider":4294967297}})", true, 1},
+      {uR"({"data":{"handleProvider":1e30}})", true, 0},
+      {uR"({"data":{"handleProvider":-1e30}})", true, 0},
+      {uR"({"data":{"handleProvider":1e400}})", true, 0},
+      {uR"({"data":{"handleProvider":-1e400}})", true, 0},
+      {uR"({"data":{"handleProvider":9223372036854775807}})", true, 0},
+      {uR"({"data":{"handleProvider":-9223372036854775808}})", true, 0},
+      {uR"({"data":{"handleProvider":null}})", false, 0},
+      {uR"({"handleProvider":7,"data":{}})", false, 0},
+      {uR"({"data":[{"handleProvider":7}]})", false, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.request, c.request + std::char_traits<char16_t>::length(c.request)));
+    auto request = parsed(c.request);
+    EXPECT_EQ(hasHandleProvider(*request), c.has);
+    EXPECT_EQ(getHandleProvider(*request), c.handle);
+  }
+}
+
+TEST(StringReaders, DefaultToEmptyForMissingOrMistypedMembers) {
+  struct Case {
+    const char16_t* request;
+    std::u16string contentId, action, container, directory, path;
+  };
+  const Case cases[] = {
+      {uR"({"contentId":"42","data":{"requestAction":"getCertificate","containerName":"C1",)"
+       uR"("workingDirectory":"/w","fileDataPath":"/f"}})",
+       u"42", u"getCertificate", u"C1", u"/w", u"/f"},
+      {uR"({"contentId":42,"data":{"requestAction":1,"containerName":null,"workingDirectory":[],)"
+       uR"("fileDataPath":{}}})",
+       u"", u"", u"", u"", u""},
+      {uR"({"contentId":"x"})", u"x", u"", u"", u"", u""},
+      {uR"({"data":"requestAction"})", u"", u"", u"", u"", u""},
+      {uR"({"data":[{"requestAction":"getCertificate"}]})", u"", u"", u"", u"", u""},
+      {uR"({"requestAction":"getCertificate","data":{}})", u"", u"", u"", u"", u""},
+      {uR"({"data":{"RequestAction":"getCertificate","ContainerName":"C1"}})", u"", u"", u"",
+       u"", u""},
+      {uR"({"Data":{"requestAction":"getCertificate"}})", u"", u"", u"", u"", u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.request, c.request + std::char_traits<char16_t>::length(c.request)));
+    auto request = parsed(c.request);
+    EXPECT_EQ(getContentId(*request), c.contentId);
+    EXPECT_EQ(getRequestAction(*request), c.action);
+    EXPECT_EQ(getContainerName(*request), c.container);
+    EXPECT_EQ(getWorkingDirectory(*request), c.directory);
+    EXPECT_EQ(getFileDataPath(*request), c.path);
+  }
+}
+
+TEST(GetData, BorrowsTheRequestsOwnMembers) {
+  auto request = parsed(uR"({"data":{"a":1,"b":"x"}})");
+  const JsonObject& data = getData(*request);
+  ASSERT_EQ(data.size(), 2u);
+  EXPECT_EQ(data.at(u"a").get(), request->child(u"data")->child(u"a"));
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdlib>
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A private temporary directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quorvant-test-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::u16string widePath() const { return std::u16string(path_.begin(), path_.end()); }
+  // Names of the entries directly inside, sorted.
+  std::vector<std::string> entries(const std::string& sub = "") const {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(path_ + "/" + sub, ignored)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
