@@ -87,6 +87,13 @@ std::u16string stageContentFile(const JsonValue& request) {
     platform::createDirectory(directory);
   } else {
     directory = defaultDataDirectory();
+    // The default directory sits in a shared temporary directory: one that
+    // someone else planted there could have our data file replaced before
+    // it is signed.
+    if (!platform::isPrivateDirectory(directory)) {
+      LOG_ERROR << u"Error open file " << directory;
+      return {};
+    }
   }
   return createDataFile(directory, content->asString());
 }

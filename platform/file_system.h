@@ -17,6 +17,11 @@ std::u16string temporaryPath();
 // was not created, an existing directory included.
 bool createDirectory(const std::u16string& path);
 
+// True when `path` is a directory that only the current user can change (on
+// POSIX: not a link, owned by the user, not writable by group or others), so
+// a file staged in it cannot be swapped by someone else before it is read.
+bool isPrivateDirectory(const std::u16string& path);
+
 // True when something (file or directory) exists at `path` (ANSI code page).
 bool pathExists(const std::string& path);
 

@@ -25,6 +25,15 @@ bool createDirectory(const std::u16string& path) {
   return ::mkdir(wideToAnsi(path).c_str(), 0700) == 0;
 }
 
+bool isPrivateDirectory(const std::u16string& path) {
+  // A trailing '/' would make lstat follow a link; look at the link itself.
+  std::string name = wideToAnsi(path);
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  struct stat info;
+  if (::lstat(name.c_str(), &info) != 0) return false;
+  return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 022) == 0;
+}
+
 bool pathExists(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "logging/random_string.h"
@@ -151,6 +152,28 @@ TEST_F(DataFileTest, DefaultDirectoryIsPrivateUnderTheTemporaryDirectory) {
   auto req = request(u"{\"contentFile\":\"QUJD\"}");
   std::string path = narrow(stageContentFile(*req));
   EXPECT_EQ(path.substr(0, path.size() - 20), tmp_.path() + "/vorna_data_signed/");
+}
+
+TEST_F(DataFileTest, PlantedDefaultDirectoryIsNotUsed) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> plant;
+  };
+  const Case cases[] = {
+      {"writable by others", [](const std::string& d) { ::mkdir(d.c_str(), 0777); ::chmod(d.c_str(), 0777); }},
+      {"a link to another directory",
+       [this](const std::string& d) { ::symlink(dir_.path().c_str(), d.c_str()); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string planted = tmp_.path() + "/vorna_data_signed";
+    std::filesystem::remove_all(planted);
+    c.plant(planted);
+    auto req = request(u"{\"contentFile\":\"QUJD\"}");
+    EXPECT_EQ(stageContentFile(*req), u"");
+    EXPECT_TRUE(dir_.entries().empty());
+    std::filesystem::remove(planted);
+  }
 }
 
 TEST_F(DataFileTest, GivenPathWinsAndIsNotStaged) {
