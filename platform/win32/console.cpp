@@ -1,0 +1,48 @@
+#include "platform/console.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+
+namespace platform {
+
+void prepareStandardStreams() {
+  // On Windows, the default I/O mode is O_TEXT: CR-LF would be folded and
+  // byte 0x1A read as end of file inside a frame. Frames are binary.
+  _setmode(_fileno(stdin), _O_BINARY);
+}
+
+NativeHandle saveStandardOutput() {
+  return reinterpret_cast<NativeHandle>(GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+NativeHandle standardError() {
+  return reinterpret_cast<NativeHandle>(GetStdHandle(STD_ERROR_HANDLE));
+}
+
+bool redirectStandardOutput(NativeHandle handle) {
+  if (!SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(handle))) return false;
+  // The C runtime bound its own descriptor 1 to the original handle at
+  // start-up; point it at the error stream too, so printf from any code in
+  // the process cannot reach the browser's pipe.
+  std::fflush(stdout);
+  _dup2(_fileno(stderr), _fileno(stdout));
+  return true;
+}
+
+bool writeAll(NativeHandle handle, const void* data, std::size_t size) {
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(handle), next, chunk, &written, nullptr)) return false;
+    if (written == 0) return false;
+    next += written;
+    size -= written;
+  }
+  return true;
+}
+
+}  // namespace platform

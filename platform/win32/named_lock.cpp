@@ -1,0 +1,29 @@
+#include "platform/named_lock.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace platform {
+
+NamedLock::NamedLock(const char* name) : handle_(0) {
+  std::wstring wideName(name, name + std::char_traits<char>::length(name));
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, wideName.c_str());
+  if (mutex == nullptr) return;
+  // An abandoned mutex (its holder died) is owned by us all the same.
+  DWORD result = WaitForSingleObject(mutex, INFINITE);
+  if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(mutex);
+}
+
+NamedLock::~NamedLock() {
+  if (handle_ == 0) return;
+  HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
+
+}  // namespace platform
