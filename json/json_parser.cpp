@@ -1,0 +1,380 @@
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "json/extended_range_double.h"
+#include "json/json_value.h"
+#include "json/text_scan.h"
+
+namespace {
+
+// Exponent steps beyond which the result no longer changes: a nonzero stored double lies within
+// [2^-1074, 2^1024), which 632 steps of ten carry past either end of the double range, so after
+// this many steps the value is certainly infinity (multiplying) or zero (dividing). Counting every
+// step, however many digits the exponent had, could take forever.
+constexpr unsigned kExponentStepLimit = 1000;
+
+// While the fraction weight is at least this, every term and partial sum of the fraction is a
+// normal double, so plain double arithmetic rounds exactly as the original did.
+constexpr double kPlainFractionWeight = 0x1p-1000;
+
+// Below this weight no further digit can change the stored value (a term is under half an ulp of
+// any sum that survives the rounding to double, and a sum this small stores as zero).
+constexpr int kNegligibleWeightExponent = -1200;
+
+bool isDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
+
+int digitValue(char16_t unit) { return unit - u'0'; }
+
+int hexDigitValue(char16_t unit) {
+  if (unit >= u'0' && unit <= u'9') return unit - u'0';
+  if (unit >= u'a' && unit <= u'f') return unit - u'a' + 10;
+  if (unit >= u'A' && unit <= u'F') return unit - u'A' + 10;
+  return -1;
+}
+
+// The integer part plus the fraction, rounded to 53 bits and stored as a double. A fraction below
+// the normal range cannot change a nonzero integer part.
+double addFraction(double integerPart, ExtendedRangeDouble fraction) {
+  if (integerPart == 0.0) {
+    return fraction.toDouble();
+  }
+  return fraction.exponent() >= -1021 ? integerPart + fraction.toDouble() : integerPart;
+}
+
+// Multiplies (or divides) the stored value by ten, one rounded step at a time in the wide
+// exponent range, and stores the result. Zero and infinity stay as they are under any number of
+// steps.
+double applyExponent(double value, unsigned steps, bool divide) {
+  if (steps == 0 || value == 0.0 || value == std::numeric_limits<double>::infinity()) {
+    return value;
+  }
+  ExtendedRangeDouble scaled = ExtendedRangeDouble::fromDouble(value);
+  for (unsigned step = 0; step < steps; ++step) {
+    if (divide) {
+      scaled.divideByTen();
+    } else {
+      scaled.multiplyBy(10.0);
+    }
+  }
+  return scaled.toDouble();
+}
+
+// The recursive-descent reader, one function per rule. It borrows the text; every
+// step moves cursor_ past what it consumed, and a failed step leaves it wherever it stopped.
+class JsonReader {
+ public:
+  explicit JsonReader(const char16_t* text) : cursor_(text) {}
+
+  std::unique_ptr<JsonValue> parseDocument();
+
+ private:
+  bool skipWhitespace();
+  std::unique_ptr<JsonValue> parseValue();
+  std::unique_ptr<JsonValue> parseContainer();
+  bool matchLiteral(const char* lowerCaseWord, int length);
+  std::unique_ptr<JsonValue> parseNumber();
+  double parseInt();
+  ExtendedRangeDouble parseDecimal();
+  void skipNegligibleDigits();
+  unsigned parseExponentSteps();
+  bool extractString(std::u16string& out);
+  bool readEscape(std::u16string& out);
+  std::unique_ptr<JsonValue> parseArray();
+  std::unique_ptr<JsonValue> parseObject();
+
+  const char16_t* cursor_;
+  int depth_ = 0;
+};
+
+std::unique_ptr<JsonValue> JsonReader::parseDocument() {
+  if (!skipWhitespace()) {
+    return nullptr;
+  }
+  auto value = parseValue();
+  if (!value || skipWhitespace()) {
+    return nullptr;
+  }
+  return value;
+}
+
+// True when the cursor then stands on a unit other than U+0000.
+bool JsonReader::skipWhitespace() {
+  while (*cursor_ == u' ' || *cursor_ == u'\t' || *cursor_ == u'\n' || *cursor_ == u'\r') {
+    ++cursor_;
+  }
+  return *cursor_ != 0;
+}
+
+std::unique_ptr<JsonValue> JsonReader::parseValue() {
+  const char16_t unit = *cursor_;
+  if (unit == u'"') {
+    ++cursor_;
+    std::u16string text;
+    if (!extractString(text)) {
+      return nullptr;
+    }
+    return std::make_unique<JsonValue>(std::move(text));
+  }
+  if (matchLiteral("true", 4)) return std::make_unique<JsonValue>(true);
+  if (matchLiteral("false", 5)) return std::make_unique<JsonValue>(false);
+  if (matchLiteral("null", 4)) return std::make_unique<JsonValue>();
+  if (unit == u'-' || isDigit(unit)) return parseNumber();
+  if (unit == u'{' || unit == u'[') return parseContainer();
+  return nullptr;
+}
+
+// Each level costs one level of recursion, so the depth is bounded.
+std::unique_ptr<JsonValue> JsonReader::parseContainer() {
+  if (depth_ == JsonValue::kMaxNestingDepth) {
+    return nullptr;
+  }
+  ++depth_;
+  auto container = *cursor_ == u'[' ? parseArray() : parseObject();
+  --depth_;
+  return container;
+}
+
+// Case-blind for ASCII letters: unit | 0x20 equals a lower-case letter only for that letter in
+// either case. A mismatch (U+0000 included) stops the comparison, so it never reads past the end.
+bool JsonReader::matchLiteral(const char* lowerCaseWord, int length) {
+  for (int i = 0; i < length; ++i) {
+    if ((cursor_[i] | 0x20) != lowerCaseWord[i]) {
+      return false;
+    }
+  }
+  cursor_ += length;
+  return true;
+}
+
+std::unique_ptr<JsonValue> JsonReader::parseNumber() {
+  const bool negative = *cursor_ == u'-';
+  if (negative) {
+    ++cursor_;
+  }
+  double value = 0.0;
+  if (*cursor_ == u'0') {
+    ++cursor_;
+  } else if (isDigit(*cursor_)) {
+    value = parseInt();
+  } else {
+    return nullptr;
+  }
+  if (*cursor_ == u'.') {
+    ++cursor_;
+    if (!isDigit(*cursor_)) {
+      return nullptr;
+    }
+    value = addFraction(value, parseDecimal());
+  }
+  if (*cursor_ == u'e' || *cursor_ == u'E') {
+    ++cursor_;
+    const bool divide = *cursor_ == u'-';
+    if (*cursor_ == u'-' || *cursor_ == u'+') {
+      ++cursor_;
+    }
+    if (!isDigit(*cursor_)) {
+      return nullptr;
+    }
+    value = applyExponent(value, parseExponentSteps(), divide);
+  }
+  return std::make_unique<JsonValue>(negative ? value * -1.0 : value);
+}
+
+// The integer sum stays in the double range or becomes infinity exactly as the original's wide
+// intermediate did once stored: it only grows, and anything past 2^1024 stores as infinity.
+double JsonReader::parseInt() {
+  double sum = 0.0;
+  while (isDigit(*cursor_)) {
+    sum = sum * 10.0 + digitValue(*cursor_);
+    ++cursor_;
+  }
+  return sum;
+}
+
+// sum += d * weight; weight *= 0.1, each a 53-bit rounded step in the original's wide range.
+ExtendedRangeDouble JsonReader::parseDecimal() {
+  double plainSum = 0.0;
+  double plainWeight = 0.1;
+  while (isDigit(*cursor_) && plainWeight >= kPlainFractionWeight) {
+    plainSum += digitValue(*cursor_) * plainWeight;
+    plainWeight *= 0.1;
+    ++cursor_;
+  }
+  ExtendedRangeDouble sum = ExtendedRangeDouble::fromDouble(plainSum);
+  ExtendedRangeDouble weight = ExtendedRangeDouble::fromDouble(plainWeight);
+  while (isDigit(*cursor_)) {
+    if (weight.exponent() < kNegligibleWeightExponent) {
+      skipNegligibleDigits();
+      break;
+    }
+    const int digit = digitValue(*cursor_);
+    if (digit != 0) {
+      ExtendedRangeDouble term = weight;
+      term.multiplyBy(digit);
+      sum.add(term);
+    }
+    weight.multiplyBy(0.1);
+    ++cursor_;
+  }
+  return sum;
+}
+
+void JsonReader::skipNegligibleDigits() {
+  while (isDigit(*cursor_)) {
+    ++cursor_;
+  }
+}
+
+// The exponent's digits, however many, as a step count that saturates at kExponentStepLimit.
+unsigned JsonReader::parseExponentSteps() {
+  unsigned steps = 0;
+  while (isDigit(*cursor_)) {
+    steps = steps * 10 + static_cast<unsigned>(digitValue(*cursor_));
+    if (steps > kExponentStepLimit) {
+      steps = kExponentStepLimit;
+    }
+    ++cursor_;
+  }
+  return steps;
+}
+
+// The cursor stands just after the opening quotation mark. Plain units are appended in runs, so
+// a large member is copied once into a buffer of its own size.
+bool JsonReader::extractString(std::u16string& out) {
+  out.clear();
+  for (;;) {
+    const char16_t* run = cursor_;
+    cursor_ = findStringDelimiter(cursor_);
+    out.append(run, static_cast<std::size_t>(cursor_ - run));
+    const char16_t unit = *cursor_;
+    if (unit == u'"') {
+      ++cursor_;
+      return true;
+    }
+    if (unit == u'\\') {
+      if (!readEscape(out)) {
+        return false;
+      }
+    } else if (unit == u'\t') {
+      out.push_back(unit);
+      ++cursor_;
+    } else {
+      return false;  // the end of the text, or a raw control unit
+    }
+  }
+}
+
+// The cursor stands on the backslash; each escape adds exactly one code unit.
+bool JsonReader::readEscape(std::u16string& out) {
+  ++cursor_;
+  char16_t unit = 0;
+  switch (*cursor_) {
+    case u'"': unit = u'"'; break;
+    case u'\\': unit = u'\\'; break;
+    case u'/': unit = u'/'; break;
+    case u'b': unit = u'\b'; break;
+    case u'f': unit = u'\f'; break;
+    case u'n': unit = u'\n'; break;
+    case u'r': unit = u'\r'; break;
+    case u't': unit = u'\t'; break;
+    case u'u':
+      // A non-hex unit, U+0000 included, stops the loop before anything beyond it is read.
+      for (int i = 1; i <= 4; ++i) {
+        const int nibble = hexDigitValue(cursor_[i]);
+        if (nibble < 0) {
+          return false;
+        }
+        unit = static_cast<char16_t>(unit << 4 | nibble);
+      }
+      cursor_ += 4;
+      break;
+    default:
+      return false;
+  }
+  out.push_back(unit);
+  ++cursor_;
+  return true;
+}
+
+std::unique_ptr<JsonValue> JsonReader::parseArray() {
+  ++cursor_;
+  JsonArray elements;
+  if (!skipWhitespace()) {
+    return nullptr;
+  }
+  if (*cursor_ == u']') {
+    ++cursor_;
+    return std::make_unique<JsonValue>(std::move(elements));
+  }
+  for (;;) {
+    auto element = parseValue();
+    if (!element) {
+      return nullptr;
+    }
+    elements.push_back(std::move(element));
+    if (!skipWhitespace()) {
+      return nullptr;
+    }
+    const char16_t separator = *cursor_++;
+    if (separator == u']') {
+      return std::make_unique<JsonValue>(std::move(elements));
+    }
+    if (separator != u',' || !skipWhitespace()) {
+      return nullptr;
+    }
+  }
+}
+
+std::unique_ptr<JsonValue> JsonReader::parseObject() {
+  ++cursor_;
+  JsonObject members;
+  if (!skipWhitespace()) {
+    return nullptr;
+  }
+  if (*cursor_ == u'}') {
+    ++cursor_;
+    return std::make_unique<JsonValue>(std::move(members));
+  }
+  for (;;) {
+    if (*cursor_ != u'"') {
+      return nullptr;
+    }
+    ++cursor_;
+    std::u16string key;
+    if (!extractString(key) || !skipWhitespace() || *cursor_ != u':') {
+      return nullptr;
+    }
+    ++cursor_;
+    if (!skipWhitespace()) {
+      return nullptr;
+    }
+    auto value = parseValue();
+    if (!value) {
+      return nullptr;
+    }
+    // The last occurrence of a key wins; the earlier value is destroyed here.
+    members.insert_or_assign(std::move(key), std::move(value));
+    if (!skipWhitespace()) {
+      return nullptr;
+    }
+    const char16_t separator = *cursor_++;
+    if (separator == u'}') {
+      return std::make_unique<JsonValue>(std::move(members));
+    }
+    if (separator != u',' || !skipWhitespace()) {
+      return nullptr;
+    }
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<JsonValue> JsonValue::parse(const char16_t* text) {
+  if (!text) {
+    return nullptr;
+  }
+  return JsonReader(text).parseDocument();
+}
