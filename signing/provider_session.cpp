@@ -55,6 +55,9 @@ bool DataSigned::openCryptoProvider(std::uint32_t& handle, const char* container
   if (status != 0) {
     description = systemErrorMessage(status);
     LOG_ERROR << u"AAvCmLogin: " << description;
+    // Start-up and shutdown are paired per session; without a session the
+    // start-up would stay counted in the library for the life of the host.
+    AvCmInit(AVCMF_SHUTDOWN);
     return false;
   }
   LOG_DEBUG << u"AvCmLogin success...";

@@ -128,8 +128,8 @@ TEST_F(DataSignedTest, SignDataWithOwnSessionKeepsCallOrderAndCleansUp) {
   const SignCase cases[] = {
       {"success", "", u"C1", true, u"",
        with({"AvCmOpenMsg", "AvCmMsgSign", "AvCmGetMsg", "AvCmGetMsg", "AvCmCloseHandle"})},
-      {"login fails", "", u"missing-key", false, u"Key container not found",
-       {"AvCmInit 1", "AvCmLogin", "AvCmGetErrorInfo"}},
+      {"login fails: the start-up is undone", "", u"missing-key", false, u"Key container not found",
+       {"AvCmInit 1", "AvCmLogin", "AvCmGetErrorInfo", "AvCmInit 2"}},
       {"open fails: no close", "AvCmOpenMsg=0x104", u"C1", false, u"Invalid handle",
        with({"AvCmOpenMsg", "AvCmGetErrorInfo"})},
       {"signing fails with a non-ASCII text", "", u"sign-fails", false,
