@@ -25,6 +25,21 @@ void BM_ParseBuildSerialize(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseBuildSerialize);
 
+// The host's own path for one message: parse, dispatch, answer tree built
+// from the request's members, serialized. An unknown action keeps the
+// library out of the figure.
+void BM_ProcessingMessageWithoutLibrary(benchmark::State& state) {
+  std::string body = kRequest;
+  body.replace(body.find("getCertificate"), 14, "checkAnswerNow");
+  std::u16string text = utf8ToWide(body);
+  for (auto _ : state) {
+    std::u16string answer = processingMessage(text);
+    benchmark::DoNotOptimize(answer);
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(body.size()));
+}
+BENCHMARK(BM_ProcessingMessageWithoutLibrary);
+
 void BM_WholeRequestWithTestDouble(benchmark::State& state) {
   std::u16string description;
   std::uint32_t handle = 0;

@@ -85,16 +85,21 @@ JsonValue& JsonValue::operator=(const JsonValue& other) {
 JsonValue::~JsonValue() = default;
 
 const JsonValue* JsonValue::child(const char16_t* name) const {
-  return name ? child(std::u16string(name)) : nullptr;
+  return name ? child(std::u16string_view(name)) : nullptr;
 }
 
-const JsonValue* JsonValue::child(const std::u16string& name) const {
+const JsonValue* JsonValue::child(std::u16string_view name) const {
   const auto* members = std::get_if<JsonObject>(&payload_);
   if (!members) {
     return nullptr;
   }
   auto found = members->find(name);
   return found == members->end() ? nullptr : found->second.get();
+}
+
+JsonObject JsonValue::takeObject() {
+  auto* members = std::get_if<JsonObject>(&payload_);
+  return members != nullptr ? std::exchange(*members, JsonObject()) : JsonObject();
 }
 
 std::vector<std::u16string> JsonValue::objectKeys() const {

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -25,7 +26,8 @@ using JsonArray = std::vector<std::unique_ptr<JsonValue>>;
 
 // Members ascending by UTF-16 code units, compared as unsigned numbers, a prefix first
 // ("Zeta" < "alpha", "data" < "dataX"). An Object value made from a table owns its members.
-using JsonObject = std::map<std::u16string, std::unique_ptr<JsonValue>>;
+// Lookups may use a std::u16string_view key, so reading a member allocates nothing.
+using JsonObject = std::map<std::u16string, std::unique_ptr<JsonValue>, std::less<>>;
 
 // One node of a JSON document whose text is UTF-16 (any code unit, U+0000 and unpaired
 // surrogates included; nothing is validated). A value owns its whole subtree and its kind never
@@ -76,7 +78,11 @@ class JsonValue {
   // its first U+0000), or nullptr when absent, when the slot is empty or when this is no Object.
   // Borrowed: the tree keeps ownership. Never inserts.
   const JsonValue* child(const char16_t* name) const;
-  const JsonValue* child(const std::u16string& name) const;
+  const JsonValue* child(std::u16string_view name) const;
+
+  // Moves the members out of an Object value, which stays an empty Object; an empty table for
+  // any other kind. Lets the owner of a tree reuse its members instead of copying them.
+  JsonObject takeObject();
 
   // Copies of the keys in key order; empty for a value that is not an Object.
   std::vector<std::u16string> objectKeys() const;

@@ -119,10 +119,9 @@ void writeString(const std::u16string& text, Sink& sink) {
   sink.put(u'"');
 }
 
-// Counting needs no stops at the units that need escapes.
-void writeString(const std::u16string& text, LengthSink& sink) {
-  sink.add(escapedLength(text.data(), text.data() + text.size()) + 2);
-}
+// The size estimate takes strings as they are: scanning them for escapes
+// would cost as much as writing them. stringify leaves room for escapes.
+void writeString(const std::u16string& text, LengthSink& sink) { sink.add(text.size() + 2); }
 
 template <typename Sink>
 void writeValue(const JsonValue* value, Sink& sink);
@@ -182,7 +181,9 @@ std::u16string JsonValue::stringify() const {
   LengthSink length;
   writeValue(this, length);
   std::u16string out;
-  out.reserve(length.length());
+  // Escapes are rare in answers (Base64 has its '/' as "\/"); an eighth more
+  // room covers them, and a text that needs still more grows once.
+  out.reserve(length.length() + length.length() / 8);
   stringifyTo(out);
   return out;
 }
@@ -194,10 +195,8 @@ void JsonValue::stringifyTo(std::u16string& out) const {
 }
 
 std::u16string JsonValue::stringifyString(const std::u16string& text) {
-  LengthSink length;
-  writeString(text, length);
   std::u16string out;
-  out.reserve(length.length());
+  out.reserve(escapedLength(text.data(), text.data() + text.size()) + 2);
   TextSink sink(out);
   writeString(text, sink);
   sink.flush();

@@ -48,14 +48,33 @@ void setString(JsonObject& object, const char16_t* key, const std::u16string& va
   object[key] = std::make_unique<JsonValue>(value);
 }
 
-// The answer that replaces one the browser would refuse for its size.
-std::u16string tooLargeResponse(const JsonValue& request, std::size_t answerBytes) {
+// The answer text: the echoed data members (already copied or moved out of
+// the request, without "contentFile") with the outcome members over them.
+std::u16string answerText(const std::u16string& contentId, const std::u16string& action,
+                          JsonObject data, const std::u16string& result,
+                          const std::u16string& description, const std::u16string& signature,
+                          const std::u16string& certificate, std::uint32_t handle) {
+  JsonObject root;
+  if (!contentId.empty()) setString(root, u"contentId", contentId);
+  if (!result.empty()) setString(data, u"result", result);
+  if (!description.empty()) setString(data, u"description", description);
+  if (!signature.empty()) setString(data, u"signature", signature);
+  if (!certificate.empty()) setString(data, u"certificate", certificate);
+  if (result == u"success" && action == u"openCryptoProvider") {
+    data[u"handleProvider"] = std::make_unique<JsonValue>(static_cast<double>(handle));
+  }
+  root[u"data"] = std::make_unique<JsonValue>(std::move(data));
+  return JsonValue(std::move(root)).stringify();
+}
+
+// The answer that replaces one the browser would refuse for its size;
+// "requestAction" is repeated when the request had it as a string.
+std::u16string tooLargeResponse(const std::u16string& contentId, const std::u16string& action,
+                                bool actionIsString, std::size_t answerBytes) {
   JsonObject root;
   JsonObject data;
-  std::u16string contentId = getContentId(request);
   if (!contentId.empty()) setString(root, u"contentId", contentId);
-  const JsonValue* action = findDataMember(request, u"requestAction");
-  if (action != nullptr && action->isString()) setString(data, u"requestAction", action->asString());
+  if (actionIsString) setString(data, u"requestAction", action);
   setString(data, u"result", u"error");
   std::string text = "Answer too large: " + std::to_string(answerBytes) +
                      " bytes exceed the browser's limit of " + std::to_string(kMaxAnswerBytes) +
@@ -101,12 +120,27 @@ std::u16string processingMessage(std::u16string message) {
   std::u16string result, description, signature, certificate;
   std::uint32_t handle = 0;
   processingMessage(*request, result, description, signature, certificate, handle);
-  std::u16string answer = buildResponse(*request, result, description, signature, certificate,
-                                        handle);
-  std::size_t answerBytes = utf8Length(answer);
+
+  // The request dies here, so its data members move into the answer instead
+  // of being copied; the answer is the same as buildResponse's.
+  std::u16string contentId = getContentId(*request);
+  std::u16string action = getRequestAction(*request);
+  const JsonValue* actionMember = findDataMember(*request, u"requestAction");
+  bool actionIsString = actionMember != nullptr && actionMember->isString();
+  JsonObject echoed;
+  JsonObject root = request->takeObject();
+  auto data = root.find(u"data");
+  if (data != root.end() && data->second && data->second->isObject()) {
+    echoed = data->second->takeObject();
+    echoed.erase(u"contentFile");
+  }
+  std::u16string answer = answerText(contentId, action, std::move(echoed), result, description,
+                                     signature, certificate, handle);
+  // No unit takes more than three bytes in UTF-8: most answers need no count.
+  std::size_t answerBytes = answer.size() * 3 <= kMaxAnswerBytes ? 0 : utf8Length(answer);
   if (answerBytes > kMaxAnswerBytes) {
     LOG_ERROR << u"Answer too large: " << static_cast<unsigned long long>(answerBytes);
-    return tooLargeResponse(*request, answerBytes);
+    return tooLargeResponse(contentId, action, actionIsString, answerBytes);
   }
   return answer;
 }
@@ -145,24 +179,13 @@ void processingMessage(const JsonValue& request, std::u16string& result,
 std::u16string buildResponse(const JsonValue& request, const std::u16string& result,
                              const std::u16string& description, const std::u16string& signature,
                              const std::u16string& certificate, std::uint32_t handle) {
-  JsonObject root;
-  JsonObject data;
-  std::u16string contentId = getContentId(request);
-  if (!contentId.empty()) setString(root, u"contentId", contentId);
-
+  JsonObject echoed;
   const JsonValue* requestData = request.child(u"data");
   if (requestData != nullptr && requestData->isObject()) {
     for (const auto& [key, value] : requestData->asObject()) {
-      if (key != u"contentFile") data[key] = std::make_unique<JsonValue>(*value);
+      if (key != u"contentFile") echoed.emplace_hint(echoed.end(), key, std::make_unique<JsonValue>(*value));
     }
   }
-  if (!result.empty()) setString(data, u"result", result);
-  if (!description.empty()) setString(data, u"description", description);
-  if (!signature.empty()) setString(data, u"signature", signature);
-  if (!certificate.empty()) setString(data, u"certificate", certificate);
-  if (result == u"success" && getRequestAction(request) == u"openCryptoProvider") {
-    data[u"handleProvider"] = std::make_unique<JsonValue>(static_cast<double>(handle));
-  }
-  root[u"data"] = std::make_unique<JsonValue>(std::move(data));
-  return JsonValue(std::move(root)).stringify();
+  return answerText(getContentId(request), getRequestAction(request), std::move(echoed), result,
+                    description, signature, certificate, handle);
 }

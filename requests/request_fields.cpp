@@ -16,7 +16,7 @@ const JsonObject& getData(const JsonValue& request) {
   return data != nullptr && data->isObject() ? data->asObject() : kEmpty;
 }
 
-const JsonValue* findDataMember(const JsonValue& request, const std::u16string& name) {
+const JsonValue* findDataMember(const JsonValue& request, std::u16string_view name) {
   const JsonObject& data = getData(request);
   auto found = data.find(name);
   return found == data.end() ? nullptr : found->second.get();

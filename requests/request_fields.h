@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "json/json_value.h"
 
@@ -15,7 +16,7 @@
 const JsonObject& getData(const JsonValue& request);
 
 // A member of the data object when present, nullptr otherwise (borrowed).
-const JsonValue* findDataMember(const JsonValue& request, const std::u16string& name);
+const JsonValue* findDataMember(const JsonValue& request, std::u16string_view name);
 
 std::u16string getContentId(const JsonValue& request);
 std::u16string getRequestAction(const JsonValue& request);
