@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "platform/code_page.h"
+#include "platform/console.h"
 
 namespace platform {
 
@@ -52,18 +53,7 @@ bool NewFile::create(const std::string& path) {
 }
 
 bool NewFile::write(const void* data, std::size_t size) {
-  if (handle_ < 0) return false;
-  const char* next = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t written = ::write(static_cast<int>(handle_), next, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    next += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
+  return handle_ >= 0 && writeAll(handle_, data, size);
 }
 
 bool NewFile::close() {

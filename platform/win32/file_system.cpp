@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "platform/console.h"
+
 namespace platform {
 
 namespace {
@@ -50,16 +52,7 @@ bool NewFile::create(const std::string& path) {
 }
 
 bool NewFile::write(const void* data, std::size_t size) {
-  if (handle_ == -1) return false;
-  const char* next = static_cast<const char*>(data);
-  while (size > 0) {
-    DWORD chunk = size > kMaxChunk ? kMaxChunk : static_cast<DWORD>(size);
-    DWORD written = 0;
-    if (!WriteFile(asHandle(handle_), next, chunk, &written, nullptr) || written == 0) return false;
-    next += written;
-    size -= written;
-  }
-  return true;
+  return handle_ != -1 && writeAll(handle_, data, size);
 }
 
 bool NewFile::close() {
