@@ -1,0 +1,137 @@
+// The built host with the software token in place of the test double, run
+// as a browser runs it; OpenSSL's own command line judges the signatures.
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/process/host_process.h"
+#include "tools/self_signed.h"
+#include "vendor/softtoken/container_store.h"
+
+namespace {
+
+class HostTokenTest : public HostTest {
+ protected:
+  void SetUp() override {
+    softtoken::Credential credential;
+    std::string error;
+    ASSERT_TRUE(softtoken::makeSelfSigned("signer", {}, credential, error)) << error;
+    ASSERT_TRUE(softtoken::saveContainer(store(), "signer", credential, false, error)) << error;
+  }
+  std::string store() const { return tempPath() + "/store"; }
+  std::string path(const std::string& name) const { return tempPath() + "/" + name; }
+
+  Environment tokenEnvironment() const {
+    return environment({"LD_LIBRARY_PATH=" QUORVANT_SOFTTOKEN_DIR,
+                        std::string(softtoken::kStoreVariable) + "=" + store()});
+  }
+  HostRun askToken(const std::vector<std::string>& requests) const {
+    std::string input;
+    for (const std::string& body : requests) input += frame(body);
+    return runHost(input, tokenEnvironment());
+  }
+  void writeFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+  }
+
+  // Runs `openssl cms -verify` on a Base64 signature against the file `data`,
+  // trusting the container's certificate (Base64 DER). True when it accepts.
+  bool opensslVerifies(const std::string& signature, const std::string& certificate,
+                       const std::string& data) const {
+    writeFile("signature.der", fromBase64(signature).value_or(""));
+    writeFile("certificate.der", fromBase64(certificate).value_or(""));
+    std::string command = "openssl x509 -inform DER -in " + path("certificate.der") + " -out " +
+                          path("certificate.pem") + " && openssl cms -verify -binary " +
+                          "-inform DER -in " + path("signature.der") + " -content " + path(data) +
+                          " -CAfile " + path("certificate.pem") + " -out /dev/null 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+  }
+};
+
+std::string request(const std::string& data) {
+  return R"({"contentId":"1","data":{)" + data + "}}";
+}
+
+TEST_F(HostTokenTest, SignsContentAndFilePathsVerifiably) {
+  const std::string content = "Quorvant signs \x01\x02 bytes\n";
+  writeFile("data.bin", content);
+  HostRun run = askToken({
+      request(R"("requestAction":"getCertificate","containerName":"signer")"),
+      request(R"("requestAction":"getSignature","containerName":"signer","contentFile":")" +
+              toBase64(content) + "\""),
+      request(R"("requestAction":"getSignature","fileDataPath":")" + path("data.bin") + "\""),
+  });
+  EXPECT_EQ(0, run.exitCode) << run.errors;
+  ASSERT_EQ(3u, run.answers.size()) << run.errors;
+  std::string certificate = dataString(run.answers[0], u"certificate").value_or("");
+  ASSERT_FALSE(certificate.empty()) << run.answers[0];
+  for (std::size_t i = 1; i < 3; ++i) {
+    std::string signature = dataString(run.answers[i], u"signature").value_or("");
+    ASSERT_FALSE(signature.empty()) << run.answers[i];
+    EXPECT_TRUE(opensslVerifies(signature, certificate, "data.bin")) << i;
+    writeFile("altered.bin", content + " ");
+    EXPECT_FALSE(opensslVerifies(signature, certificate, "altered.bin")) << i;
+  }
+  // The staged copy of the content is gone.
+  EXPECT_EQ(std::vector<std::string>(), temp_.entries("vorna_data_signed"));
+}
+
+// Sessions live in the host process: the browser keeps one host per port
+// and sends the handle back in later requests.
+TEST_F(HostTokenTest, SessionOfTheBrowserSignsUntilClosed) {
+  writeFile("data.bin", "abc");
+  HostProcess host(tokenEnvironment());
+  ASSERT_TRUE(host.writeFrame(request(R"("requestAction":"openCryptoProvider")")));
+  std::optional<std::string> opened = host.readFrame();
+  ASSERT_TRUE(opened);
+  std::unique_ptr<JsonValue> answer = parseAnswer(*opened);
+  const JsonValue* handle = answer ? answer->child(u"data")->child(u"handleProvider") : nullptr;
+  ASSERT_TRUE(handle && handle->isNumber()) << *opened;
+  std::string number = std::to_string(static_cast<std::uint32_t>(handle->asNumber()));
+  const std::string requests[] = {
+      request(R"("requestAction":"getSignature","handleProvider":)" + number +
+              R"(,"fileDataPath":")" + path("data.bin") + "\""),
+      request(R"("requestAction":"getCertificate","handleProvider":)" + number),
+      request(R"("requestAction":"closeCryptoProvider","handleProvider":)" + number),
+  };
+  for (const std::string& next : requests) {
+    ASSERT_TRUE(host.writeFrame(next));
+    std::optional<std::string> reply = host.readFrame();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ("success", dataString(*reply, u"result").value_or("")) << *reply;
+  }
+  // Closed: the logout fails, and so does the then unmatched shutdown, whose
+  // text the host reports.
+  ASSERT_TRUE(host.writeFrame(requests[2]));
+  std::optional<std::string> reply = host.readFrame();
+  ASSERT_TRUE(reply);
+  EXPECT_EQ("The token library is not initialised",
+            dataString(*reply, u"description").value_or(""));
+  host.closeInput();
+  EXPECT_EQ(0, host.waitForExit()) << host.errorOutput();
+}
+
+TEST_F(HostTokenTest, FailuresReadAsPlainWords) {
+  HostRun run = askToken({
+      request(R"("requestAction":"getCertificate","containerName":"absent")"),
+      request(R"("requestAction":"getCertificate","handleProvider":12345)"),
+  });
+  ASSERT_EQ(2u, run.answers.size()) << run.errors;
+  EXPECT_EQ(0u, dataString(run.answers[0], u"description")
+                    .value_or("")
+                    .rfind("Key container not found: absent (", 0))
+      << run.answers[0];
+  EXPECT_EQ("Invalid handle", dataString(run.answers[1], u"description").value_or(""));
+}
+
+TEST_F(HostTokenTest, SignatureOfLargeContentStaysFarBelowTheBrowserLimit) {
+  std::string content(3 << 20, 'q');
+  HostRun run = askToken({request(R"("requestAction":"getSignature","contentFile":")" +
+                                  toBase64(content) + "\"")});
+  ASSERT_EQ(1u, run.answers.size()) << run.errors;
+  EXPECT_EQ("success", dataString(run.answers[0], u"result").value_or("")) << run.errors;
+  EXPECT_LT(run.answers[0].size(), 8192u);
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+#include "vendor/softtoken/credential.h"
+
+#include <climits>
+
+#include "vendor/softtoken/token_status.h"
+
+namespace softtoken {
+namespace {
+
+// PKCS12_parse hands out raw pointers; they are owned here at once.
+bool parse(PKCS12* p12, const std::string& password, Credential& out) {
+  EVP_PKEY* key = nullptr;
+  X509* certificate = nullptr;
+  STACK_OF(X509)* chain = nullptr;
+  int parsed = PKCS12_parse(p12, password.c_str(), &key, &certificate, &chain);
+  out.key.reset(key);
+  out.certificate.reset(certificate);
+  out.chain.reset(chain);
+  return parsed == 1;
+}
+
+}  // namespace
+
+bool readPkcs12(const std::string& bytes, const std::string& password, Credential& out,
+                std::string& error) {
+  BioPtr input(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+  Pkcs12Ptr p12(input ? d2i_PKCS12_bio(input.get(), nullptr) : nullptr);
+  if (!p12) {
+    error = "not a PKCS#12 file (" + takeOpenSslErrors() + ")";
+    return false;
+  }
+  if (!parse(p12.get(), password, out)) {
+    error = "cannot open the PKCS#12 file (" + takeOpenSslErrors() + ")";
+    return false;
+  }
+  if (!out.key || !out.certificate) {
+    error = "the PKCS#12 file holds no private key or no certificate";
+    return false;
+  }
+  if (X509_check_private_key(out.certificate.get(), out.key.get()) != 1) {
+    takeOpenSslErrors();
+    error = "the certificate does not belong to the private key";
+    return false;
+  }
+  return true;
+}
+
+std::string writePkcs12(const Credential& credential, const std::string& friendlyName,
+                        std::string& error) {
+  Pkcs12Ptr p12(PKCS12_create("", friendlyName.c_str(), credential.key.get(),
+                              credential.certificate.get(), credential.chain.get(), 0, 0, 0, 0,
+                              0));
+  unsigned char* der = nullptr;
+  int length = p12 ? i2d_PKCS12(p12.get(), &der) : -1;
+  if (length <= 0) {
+    error = "cannot build the PKCS#12 file (" + takeOpenSslErrors() + ")";
+    return std::string();
+  }
+  std::string bytes(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length));
+  OPENSSL_free(der);
+  return bytes;
+}
+
+Bytes certificateDer(X509* certificate) {
+  int length = i2d_X509(certificate, nullptr);
+  if (length <= 0) return Bytes();
+  Bytes der(static_cast<std::size_t>(length));
+  unsigned char* out = der.data();
+  i2d_X509(certificate, &out);
+  return der;
+}
+
+bool signDetached(const Credential& credential, const void* data, std::size_t length,
+                  Bytes& signedMessage, std::string& error) {
+  static const unsigned char kNothing = 0;
+  if (length > INT_MAX) {
+    error = "the data is too large";
+    return false;
+  }
+  // The data is read in place, never copied.
+  BioPtr input(BIO_new_mem_buf(length == 0 ? &kNothing : data, static_cast<int>(length)));
+  const unsigned int flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL;
+  CmsPtr cms(input ? CMS_sign(nullptr, nullptr, credential.chain.get(), nullptr, flags)
+                   : nullptr);
+  bool signedOk = cms &&
+                  CMS_add1_signer(cms.get(), credential.certificate.get(), credential.key.get(),
+                                  EVP_sha256(), flags) != nullptr &&
+                  CMS_final(cms.get(), input.get(), nullptr, flags) == 1;
+  int size = signedOk ? i2d_CMS_ContentInfo(cms.get(), nullptr) : -1;
+  if (size <= 0) {
+    error = takeOpenSslErrors();
+    return false;
+  }
+  signedMessage.resize(static_cast<std::size_t>(size));
+  unsigned char* out = signedMessage.data();
+  i2d_CMS_ContentInfo(cms.get(), &out);
+  return true;
+}
+
+}  // namespace softtoken

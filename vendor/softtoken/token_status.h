@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The statuses the software token returns and their readable texts. The
+// texts are UTF-8 (the code page of the token's platform) and are what the
+// host shows to the browser.
+namespace softtoken {
+
+enum Status : std::uint32_t {
+  kOk = 0,
+  kNotInitialised = 0x5101,
+  kBadParameter = 0x5102,
+  kBadHandle = 0x5103,
+  kBufferTooSmall = 0x5104,
+  kNoStore = 0x5105,
+  kBadContainerName = 0x5106,
+  kContainerNotFound = 0x5107,
+  kContainerUnreadable = 0x5108,
+  kNoDefaultContainer = 0x5109,
+  kMessageNotSigned = 0x510A,
+  kMessageAlreadySigned = 0x510B,
+  kSigningFailed = 0x510C,
+  kUnknownStatus = 0x510D,
+  kOutOfMemory = 0x510E,
+};
+
+// The fixed text of a status; empty for a code the token never returns.
+const char* statusText(std::uint32_t status);
+
+// Remembers, for the calling thread, a detail of its latest failure (for
+// example which file could not be read). Returns `status` for chaining.
+std::uint32_t failWith(std::uint32_t status, const std::string& detail = std::string());
+
+// The text of `status` for the calling thread: the fixed text, followed by
+// ": " and the detail when `status` was this thread's latest failure and it
+// had one. Empty for a code the token never returns.
+std::string describeStatus(std::uint32_t status);
+
+// The error queue of OpenSSL as one line (oldest reason first), emptied.
+std::string takeOpenSslErrors();
+
+}  // namespace softtoken
