@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Fuzzing stage: builds the libFuzzer harnesses (fuzz preset), replays every
+# committed seed and regression input, then fuzzes each harness for a bounded
+# time (FUZZ_SECONDS, 60 by default). Any finding fails the stage and is kept
+# under build/fuzz/findings/ with its input printed in hex.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+seconds=${FUZZ_SECONDS:-60}
+harnesses=(json_parse base64 utf_convert message_loop)
+
+missing=()
+for p in clang libclang-rt-14-dev; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""; [[ $(id -u) -ne 0 ]] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target "${harnesses[@]/%/_fuzzer}"
+
+findings=$PWD/build/fuzz/findings
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir -p "$findings"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+report() {
+  local name=$1
+  shopt -s nullglob
+  for finding in "$findings/$name"-*; do
+    echo "finding of ${name}_fuzzer: $finding"
+    od -A x -t x1z -v "$finding" | head -40
+  done
+  shopt -u nullglob
+}
+
+for name in "${harnesses[@]}"; do
+  fuzzer=build/fuzz/bin/${name}_fuzzer
+  seeds=(fuzz/corpus/$name)
+  [[ -d fuzz/regressions/$name ]] && seeds+=(fuzz/regressions/$name)
+  echo "== fuzz: $name (replay)"
+  if ! "$fuzzer" -runs=0 -artifact_prefix="$findings/$name-" "${seeds[@]}" 2>"$scratch/$name.log"; then
+    tail -40 "$scratch/$name.log"; report "$name"; exit 1
+  fi
+  echo "== fuzz: $name (${seconds}s)"
+  mkdir -p "$scratch/$name"
+  if ! "$fuzzer" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
+      -artifact_prefix="$findings/$name-" "$scratch/$name" "${seeds[@]}" 2>"$scratch/$name.log"; then
+    tail -40 "$scratch/$name.log"; report "$name"; exit 1
+  fi
+  grep -E 'stat::number_of_executed_units|DONE' "$scratch/$name.log" | tail -2
+done
