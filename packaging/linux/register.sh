@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Installs the signing host with the software token and registers it as the
+# native-messaging host "com.quorvant.signing_host" of Chromium, Google
+# Chrome, Microsoft Edge and Firefox; uninstall removes exactly what install
+# wrote (install keeps a record of it). Both are idempotent.
+#
+#   register.sh install   [--system] [--build DIR] [--prefix DIR] [--root DIR]
+#                         [--extension-id ID]... [--firefox-id ID]
+#   register.sh uninstall [--system] [--prefix DIR] [--root DIR]
+#
+# Per user (default): programs in ~/.local/lib/quorvant, manifests in the
+# browsers' directories under ~/.config and ~/.mozilla. --system: programs in
+# /usr/local/lib/quorvant, manifests under /etc and /usr/lib/mozilla.
+# --root DIR puts every file under DIR (for packaging); manifests still name
+# the final path.
+set -euo pipefail
+
+HOST_NAME=com.quorvant.signing_host
+# The example extension's ID (fixed by the key in its manifest) and its
+# Firefox ID.
+EXTENSION_IDS=()
+DEFAULT_EXTENSION_ID=ingogkpkbkiidmpbpalbgoiidmfhibjn
+FIREFOX_ID=signing@quorvant.example
+here=$(cd "$(dirname "$0")" && pwd)
+
+usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+
+command=${1:-}; shift || true
+[[ $command == install || $command == uninstall ]] || usage
+system=0; build="$here/../../build/release"; prefix=""; root=""
+while (($#)); do
+  case $1 in
+    --system) system=1 ;;
+    --build) build=$2; shift ;;
+    --prefix) prefix=$2; shift ;;
+    --root) root=$2; shift ;;
+    --extension-id) EXTENSION_IDS+=("$2"); shift ;;
+    --firefox-id) FIREFOX_ID=$2; shift ;;
+    *) usage ;;
+  esac
+  shift
+done
+((${#EXTENSION_IDS[@]})) || EXTENSION_IDS=("$DEFAULT_EXTENSION_ID")
+
+if ((system)); then
+  prefix=${prefix:-/usr/local/lib/quorvant}
+  chromium_dirs=(/etc/chromium/native-messaging-hosts /etc/opt/chrome/native-messaging-hosts
+                 /etc/opt/edge/native-messaging-hosts)
+  firefox_dirs=(/usr/lib/mozilla/native-messaging-hosts)
+else
+  : "${HOME:?HOME must be set for a per-user installation}"
+  prefix=${prefix:-$HOME/.local/lib/quorvant}
+  config=${XDG_CONFIG_HOME:-$HOME/.config}
+  chromium_dirs=("$config/chromium/NativeMessagingHosts" "$config/google-chrome/NativeMessagingHosts"
+                 "$config/microsoft-edge/NativeMessagingHosts")
+  firefox_dirs=("$HOME/.mozilla/native-messaging-hosts")
+fi
+record="$root$prefix/installed-files"
+
+made_dirs=()
+# Creates each missing directory of a path, remembering the ones it made.
+make_dirs() {
+  local path=$1 missing=()
+  while [[ ! -d $path ]]; do missing=("$path" ${missing[@]+"${missing[@]}"}); path=$(dirname "$path"); done
+  for path in ${missing[@]+"${missing[@]}"}; do mkdir -m 0755 "$path"; made_dirs+=("$path"); done
+}
+
+put_file() {  # source target mode
+  made_dirs=()
+  make_dirs "$(dirname "$2")"
+  for dir in ${made_dirs[@]+"${made_dirs[@]}"}; do echo "dir $dir" >> "$record.new"; done
+  install -m "$3" "$1" "$2"
+  echo "file $2" >> "$record.new"
+}
+
+json_list() {  # "a" "b" -> ["a","b"]
+  local out="" item
+  for item in "$@"; do out+="${out:+,}\"$item\""; done
+  echo "[$out]"
+}
+
+manifest() {  # allowed member name, allowed values...
+  local member=$1; shift
+  printf '{\n  "name": "%s",\n  "description": "%s",\n  "path": "%s",\n  "type": "stdio",\n  "%s": %s\n}\n' \
+    "$HOST_NAME" "Quorvant signing host" "$prefix/quorvant_host" "$member" "$(json_list "$@")"
+}
+
+install_all() {
+  local token="$build/bin/softtoken/libAvCryptMail.so" dir origins=() id scratch
+  for f in "$build/bin/quorvant_host" "$token" "$build/bin/quorvant_token" "$build/bin/quorvant_client"; do
+    [[ -f $f ]] || { echo "register.sh: $f is missing; build first (./x build release)" >&2; exit 1; }
+  done
+  make_dirs "$root$prefix"
+  : > "$record.new"
+  [[ -f $record ]] && grep '^dir ' "$record" >> "$record.new" || true
+  for dir in ${made_dirs[@]+"${made_dirs[@]}"}; do echo "dir $dir" >> "$record.new"; done
+  put_file "$build/bin/quorvant_host" "$root$prefix/quorvant_host" 0755
+  put_file "$token" "$root$prefix/libAvCryptMail.so" 0644
+  put_file "$build/bin/quorvant_token" "$root$prefix/quorvant_token" 0755
+  put_file "$build/bin/quorvant_client" "$root$prefix/quorvant_client" 0755
+  for id in "${EXTENSION_IDS[@]}"; do origins+=("chrome-extension://$id/"); done
+  scratch=$(mktemp)
+  manifest allowed_origins "${origins[@]}" > "$scratch"
+  for dir in "${chromium_dirs[@]}"; do put_file "$scratch" "$root$dir/$HOST_NAME.json" 0644; done
+  manifest allowed_extensions "$FIREFOX_ID" > "$scratch"
+  for dir in "${firefox_dirs[@]}"; do put_file "$scratch" "$root$dir/$HOST_NAME.json" 0644; done
+  rm -f "$scratch"
+  sort -u "$record.new" > "$record"; rm -f "$record.new"
+  echo "installed $HOST_NAME: $prefix/quorvant_host"
+}
+
+uninstall_all() {
+  [[ -f $record ]] || { echo "nothing installed in $root$prefix"; return 0; }
+  local kind path dirs=()
+  while read -r kind path; do
+    if [[ $kind == file ]]; then rm -f "$path"; else dirs+=("$path"); fi
+  done < "$record"
+  rm -f "$record"
+  # Directories this installation made, deepest first, when left empty.
+  while read -r path; do
+    [[ -n $path ]] && { rmdir "$path" 2>/dev/null || true; }
+  done < <(printf '%s\n' ${dirs[@]+"${dirs[@]}"} | sort -r)
+  echo "uninstalled $HOST_NAME from $prefix"
+}
+
+case $command in
+  install) install_all ;;
+  uninstall) uninstall_all ;;
+esac

@@ -1,0 +1,92 @@
+// Scaffolding of the end-to-end test: a scratch home with the host installed
+// by the registration script and key containers made by the token's tool, a
+// small web server for the demo page, and Debian's Chromium with the example
+// extension loaded.
+import {execFileSync} from 'node:child_process';
+import {mkdtempSync, mkdirSync, copyFileSync, readFileSync, writeFileSync, rmSync} from 'node:fs';
+import {createServer} from 'node:http';
+import {tmpdir} from 'node:os';
+import {join, extname, resolve, dirname} from 'node:path';
+import {fileURLToPath} from 'node:url';
+import {chromium} from 'playwright-core';
+
+export const repository = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
+export const extensionDir = join(repository, 'extension');
+export const hostName = 'com.quorvant.signing_host';
+export const extensionId = 'ingogkpkbkiidmpbpalbgoiidmfhibjn';
+
+// Installs the host for a scratch user and makes the containers "demo" (the
+// default) and "broken" (not a PKCS#12 file).
+export function prepareHome(build) {
+  const scratch = mkdtempSync(join(tmpdir(), 'quorvant-browser-'));
+  const home = join(scratch, 'home');
+  mkdirSync(home);
+  const env = {...process.env, HOME: home, XDG_CONFIG_HOME: '', XDG_DATA_HOME: ''};
+  delete env.QUORVANT_TOKEN_STORE;
+  execFileSync(join(repository, 'packaging/linux/register.sh'), ['install', '--build', build],
+               {env, stdio: 'inherit'});
+  const installed = join(home, '.local/lib/quorvant');
+  execFileSync(join(installed, 'quorvant_token'), ['create', 'demo', '--subject', '/CN=demo/O=Quorvant test'],
+               {env, stdio: 'inherit'});
+  const store = execFileSync(join(installed, 'quorvant_token'), ['store'], {env}).toString().trim();
+  writeFileSync(join(store, 'broken.p12'), 'this is not a key container');
+  return {scratch, home, env, installed};
+}
+
+// Serves the demo page's folder on 127.0.0.1 (a port of the system's choice).
+export async function serveDemo() {
+  const root = join(extensionDir, 'demo');
+  const types = {'.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css'};
+  const server = createServer((request, response) => {
+    const name = request.url === '/' ? 'index.html' : request.url.slice(1).split('?')[0];
+    if (!/^[a-z_]+\.(html|js|css)$/.test(name)) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, {'content-type': types[extname(name)] + '; charset=utf-8'});
+    response.end(readFileSync(join(root, name)));
+  });
+  await new Promise((done) => server.listen(0, '127.0.0.1', done));
+  return {server, url: `http://127.0.0.1:${server.address().port}/`};
+}
+
+// Chromium reads host manifests from the user data directory it is given.
+export async function launchBrowser(setup) {
+  const userData = join(setup.scratch, 'chromium');
+  mkdirSync(join(userData, 'NativeMessagingHosts'), {recursive: true});
+  copyFileSync(join(setup.home, '.config/chromium/NativeMessagingHosts', hostName + '.json'),
+               join(userData, 'NativeMessagingHosts', hostName + '.json'));
+  const context = await chromium.launchPersistentContext(userData, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    env: setup.env,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           `--disable-extensions-except=${extensionDir}`, `--load-extension=${extensionDir}`],
+  });
+  const worker = context.serviceWorkers()[0] ?? await context.waitForEvent('serviceworker');
+  return {context, worker};
+}
+
+// OpenSSL's verdict on a detached signature (Base64 DER) of the file `data`,
+// trusting the certificate (Base64 DER): its exit code is 0 when it accepts.
+export function opensslVerify(scratch, signature, certificate, data) {
+  const signatureFile = join(scratch, 'signature.der');
+  const certificateFile = join(scratch, 'certificate.der');
+  const pem = join(scratch, 'certificate.pem');
+  writeFileSync(signatureFile, Buffer.from(signature, 'base64'));
+  writeFileSync(certificateFile, Buffer.from(certificate, 'base64'));
+  execFileSync('openssl', ['x509', '-inform', 'DER', '-in', certificateFile, '-out', pem]);
+  try {
+    execFileSync('openssl', ['cms', '-verify', '-binary', '-inform', 'DER', '-in', signatureFile,
+                             '-content', data, '-CAfile', pem, '-out', '/dev/null'],
+                 {stdio: 'pipe'});
+    return true;
+  } catch (failure) {
+    return false;
+  }
+}
+
+export function removeScratch(setup) {
+  rmSync(setup.scratch, {recursive: true, force: true});
+}

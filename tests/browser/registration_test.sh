@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The registration script against scratch directories: install writes the
+# host, the token and a manifest per browser naming the installed host's
+# absolute path; a second install changes nothing; uninstall leaves the
+# directories exactly as they were before the first install; the same holds
+# for a system-wide installation under --root.
+set -euo pipefail
+build=${1:?build directory}
+register="$(cd "$(dirname "$0")/../.." && pwd)/packaging/linux/register.sh"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+passes=0
+
+check() {  # description, command...
+  local what=$1; shift
+  if "$@"; then echo "ok - $what"; passes=$((passes + 1)); else echo "not ok - $what"; failures=$((failures + 1)); fi
+}
+
+listing() { (cd "$1" && find . -printf '%p %m\n' | sort; find . -type f -exec sha256sum {} + | sort); }
+
+manifest_names_host() {  # manifest, host path, member
+  grep -q "\"path\": \"$2\"" "$1" && grep -q "\"$3\": \[" "$1" && grep -q '"type": "stdio"' "$1"
+}
+
+mkdir -p "$scratch/home/.config/chromium"  # a browser profile that was there before
+before=$(listing "$scratch/home")
+HOME=$scratch/home XDG_CONFIG_HOME= "$register" install --build "$build" >/dev/null
+first=$(listing "$scratch/home")
+HOME=$scratch/home XDG_CONFIG_HOME= "$register" install --build "$build" >/dev/null
+host=$scratch/home/.local/lib/quorvant/quorvant_host
+check "a second install changes nothing" test "$first" == "$(listing "$scratch/home")"
+for dir in .config/chromium/NativeMessagingHosts .config/google-chrome/NativeMessagingHosts \
+           .config/microsoft-edge/NativeMessagingHosts; do
+  check "manifest in $dir" manifest_names_host \
+    "$scratch/home/$dir/com.quorvant.signing_host.json" "$host" allowed_origins
+done
+check "Firefox manifest" manifest_names_host \
+  "$scratch/home/.mozilla/native-messaging-hosts/com.quorvant.signing_host.json" "$host" allowed_extensions
+check "the installed host loads the token next to it" \
+  bash -c "ldd '$host' | grep -q 'libAvCryptMail.so => $scratch/home/.local/lib/quorvant/'"
+HOME=$scratch/home XDG_CONFIG_HOME= "$register" uninstall >/dev/null
+check "uninstall removes exactly what install wrote" test "$before" == "$(listing "$scratch/home")"
+
+mkdir -p "$scratch/root/etc"
+before=$(listing "$scratch/root")
+"$register" install --system --root "$scratch/root" --build "$build" --extension-id abcdefghijklmnopabcdefghijklmnop >/dev/null
+check "system-wide Chrome manifest names the final path" manifest_names_host \
+  "$scratch/root/etc/opt/chrome/native-messaging-hosts/com.quorvant.signing_host.json" \
+  /usr/local/lib/quorvant/quorvant_host allowed_origins
+check "a chosen extension ID is allowed" grep -q 'chrome-extension://abcdefghijklmnopabcdefghijklmnop/' \
+  "$scratch/root/etc/chromium/native-messaging-hosts/com.quorvant.signing_host.json"
+check "system-wide Firefox manifest" test -f \
+  "$scratch/root/usr/lib/mozilla/native-messaging-hosts/com.quorvant.signing_host.json"
+"$register" uninstall --system --root "$scratch/root" >/dev/null
+check "system-wide uninstall restores the tree" test "$before" == "$(listing "$scratch/root")"
+
+echo "$passes passed, $failures failed"
+((failures == 0))

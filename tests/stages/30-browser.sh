@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Browser end to end: the registration script, then Debian's Chromium
+# (headless, driven by playwright-core from npm, never a downloaded browser)
+# running the example extension and demo page against the installed host and
+# the software token. Installs what it needs; works as root without a display.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+sudo=""; [[ $(id -u) -ne 0 ]] && sudo="sudo"
+missing=()
+for p in chromium openssl; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
+if ((${#missing[@]})); then
+  echo "Installing missing packages: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+build=$PWD/build/release
+cmake --preset release >/dev/null
+cmake --build --preset release >/dev/null
+
+echo "-- registration"
+tests/browser/registration_test.sh "$build"
+
+echo "-- Chromium end to end"
+cd tests/browser
+npm ci --no-audit --no-fund --loglevel=error >/dev/null
+QUORVANT_BUILD=$build node --test
