@@ -26,6 +26,15 @@ cmake --build --preset release >/dev/null
 echo "-- registration"
 tests/browser/registration_test.sh "$build"
 
+echo "-- ./x run for a scratch user"
+run_home=$(mktemp -d)
+trap 'rm -rf "$run_home"' EXIT
+if ! HOME=$run_home XDG_CONFIG_HOME= XDG_DATA_HOME= QUORVANT_TOKEN_STORE= ./x run > "$run_home/run.log" 2>&1 ||
+   ! grep -q "CMS Verification successful" "$run_home/run.log"; then
+  cat "$run_home/run.log"; echo "./x run failed"; exit 1
+fi
+echo "./x run: $(grep -o 'subject=.*' "$run_home/run.log"), CMS Verification successful"
+
 echo "-- Chromium end to end"
 cd tests/browser
 npm ci --no-audit --no-fund --loglevel=error >/dev/null

@@ -120,11 +120,11 @@ std::uint32_t loadContainer(const std::string& store, const std::string& name,
   std::string path = containerPath(store, name);
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0 && errno == ENOENT) {
-    return failWith(kContainerNotFound, name + " (" + path + ")");
+    return failWith(kContainerNotFound, name);
   }
   std::string bytes;
   if (!S_ISREG(status.st_mode) || !readFile(path, bytes)) {
-    return failWith(kContainerUnreadable, name + " (" + path + ")");
+    return failWith(kContainerUnreadable, name + ": not a readable file");
   }
   std::string error;
   if (!readPkcs12(bytes, "", out, error)) return failWith(kContainerUnreadable, name + ": " + error);
@@ -138,8 +138,10 @@ std::uint32_t defaultContainerName(const std::string& store, std::string& name) 
     return kOk;
   }
   std::vector<std::string> names = containerNames(store);
-  if (names.size() != 1) return failWith(kNoDefaultContainer, "the store " + store + " holds " +
-                                         std::to_string(names.size()) + " containers and no default file");
+  if (names.size() != 1) {
+    return failWith(kNoDefaultContainer, "the store holds " + std::to_string(names.size()) +
+                                             " containers and names none as the default");
+  }
   name = names.front();
   return kOk;
 }

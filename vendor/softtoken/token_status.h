@@ -30,7 +30,8 @@ enum Status : std::uint32_t {
 const char* statusText(std::uint32_t status);
 
 // Remembers, for the calling thread, a detail of its latest failure (for
-// example which file could not be read). Returns `status` for chaining.
+// example which container could not be read). Details reach web pages, so
+// they name containers, never file paths. Returns `status` for chaining.
 std::uint32_t failWith(std::uint32_t status, const std::string& detail = std::string());
 
 // The text of `status` for the calling thread: the fixed text, followed by
