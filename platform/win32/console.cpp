@@ -15,7 +15,18 @@ void prepareStandardStreams() {
 }
 
 NativeHandle saveStandardOutput() {
-  return reinterpret_cast<NativeHandle>(GetStdHandle(STD_OUTPUT_HANDLE));
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output == INVALID_HANDLE_VALUE) return kInvalidHandle;
+  // A process without standard output has a null handle; it is kept as is.
+  if (output == nullptr) return 0;
+  // A copy of our own: the runtime closes the original when its descriptor 1
+  // is pointed at the error stream, and the answers must outlive that.
+  HANDLE process = GetCurrentProcess();
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(process, output, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    return kInvalidHandle;
+  }
+  return reinterpret_cast<NativeHandle>(copy);
 }
 
 NativeHandle standardError() {

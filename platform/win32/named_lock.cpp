@@ -7,8 +7,9 @@
 namespace platform {
 
 NamedLock::NamedLock(const char* name) : handle_(0) {
-  std::wstring wideName(name, name + std::char_traits<char>::length(name));
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, wideName.c_str());
+  // The names are plain ASCII: each byte is its own UTF-16 unit.
+  std::u16string wideName(name, name + std::char_traits<char>::length(name));
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(wideName.c_str()));
   if (mutex == nullptr) return;
   // An abandoned mutex (its holder died) is owned by us all the same.
   DWORD result = WaitForSingleObject(mutex, INFINITE);

@@ -17,6 +17,10 @@
 
 extern char** environ;
 
+#ifndef QUORVANT_HOST_LAUNCHER
+#define QUORVANT_HOST_LAUNCHER ""
+#endif
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -51,13 +55,19 @@ bool startsWith(const std::string& text, const char* prefix) { return text.rfind
 // The test's own environment keeps the sanitizer and loader settings; what
 // the host and the double read is set per test only.
 std::vector<std::string> childEnvironment(const Environment& extra) {
+  // A host under a launcher takes its temporary folder from the launcher
+  // (Wine's user folder), while Wine finds its running server through the
+  // test's own TMPDIR: changing it would start a new server for every host.
+  const bool launched = QUORVANT_HOST_LAUNCHER[0] != '\0';
   std::vector<std::string> entries;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string text = *entry;
-    if (startsWith(text, "TMPDIR=") || startsWith(text, "AVCM_FAKE_")) continue;
+    if ((!launched && startsWith(text, "TMPDIR=")) || startsWith(text, "AVCM_FAKE_")) continue;
     entries.push_back(text);
   }
-  entries.insert(entries.end(), extra.begin(), extra.end());
+  for (const std::string& entry : extra) {
+    if (!launched || !startsWith(entry, "TMPDIR=")) entries.push_back(entry);
+  }
   return entries;
 }
 
@@ -84,8 +94,13 @@ bool spawnHost(pid_t& pid, int (&in)[2], int (&out)[2], int (&err)[2], char** en
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setsigmask(&attributes, &noneBlocked);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  char* argv[] = {const_cast<char*>(QUORVANT_HOST_PATH), nullptr};
-  int status = posix_spawn(&pid, QUORVANT_HOST_PATH, &actions, &attributes, argv, envp);
+  // A Windows host runs under its launcher (wine64), which passes the pipes
+  // on as the host's standard handles.
+  char* direct[] = {const_cast<char*>(QUORVANT_HOST_PATH), nullptr};
+  char* launched[] = {const_cast<char*>(QUORVANT_HOST_LAUNCHER),
+                      const_cast<char*>(QUORVANT_HOST_PATH), nullptr};
+  char** argv = QUORVANT_HOST_LAUNCHER[0] != '\0' ? launched : direct;
+  int status = posix_spawn(&pid, argv[0], &actions, &attributes, argv, envp);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return status == 0;
