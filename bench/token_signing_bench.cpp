@@ -81,7 +81,8 @@ class TokenHost {
   TokenHost() {
     int in[2];
     int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+      throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
@@ -120,7 +121,8 @@ class TokenHost {
     transfer(frame.data(), frame.size(), true);
     unsigned char header[4];
     transfer(header, 4, false);
-    std::string answer(header[0] | header[1] << 8 | header[2] << 16 | std::uint32_t(header[3]) << 24, '\0');
+    std::string answer(
+        header[0] | header[1] << 8 | header[2] << 16 | std::uint32_t(header[3]) << 24, '\0');
     transfer(answer.data(), answer.size(), false);
     return answer;
   }
@@ -142,7 +144,8 @@ class TokenHost {
 };
 
 void checkSuccess(benchmark::State& state, const std::string& answer) {
-  if (answer.find("\"result\":\"success\"") == std::string::npos) state.SkipWithError(answer.c_str());
+  if (answer.find("\"result\":\"success\"") == std::string::npos)
+    state.SkipWithError(answer.c_str());
 }
 
 // The whole request as a browser sends it: the host opens a session on the
@@ -179,8 +182,8 @@ void OpensslCmsSignInProcess(benchmark::State& state) {
   for (auto _ : state) {
     std::unique_ptr<BIO, decltype(&BIO_free)> content(
         BIO_new_mem_buf(data.data(), static_cast<int>(data.size())), BIO_free);
-    CMS_ContentInfo* cms = CMS_sign(certificate.get(), key.get(), nullptr, content.get(),
-                                    CMS_DETACHED | CMS_BINARY);
+    CMS_ContentInfo* cms =
+        CMS_sign(certificate.get(), key.get(), nullptr, content.get(), CMS_DETACHED | CMS_BINARY);
     if (cms == nullptr) state.SkipWithError("CMS_sign failed");
     CMS_ContentInfo_free(cms);
   }

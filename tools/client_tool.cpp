@@ -51,7 +51,7 @@ std::string programDirectory() {
 bool parseOptions(int argc, char** argv, Options& out) {
   for (int i = 1; i < argc; ++i) {
     std::string word = argv[i];
-    std::string* target = word == "--host" ? &out.host
+    std::string* target = word == "--host"     ? &out.host
                           : word == "--origin" ? &out.origin
                           : word == "--member" ? &out.member
                                                : nullptr;
@@ -123,7 +123,8 @@ void printAnswers(int fd, const std::string& member) {
   char header[4];
   while (readAll(fd, header, sizeof header)) {
     std::uint32_t length = 0;
-    for (int i = 0; i < 4; ++i) length |= std::uint32_t(static_cast<unsigned char>(header[i])) << (8 * i);
+    for (int i = 0; i < 4; ++i)
+      length |= std::uint32_t(static_cast<unsigned char>(header[i])) << (8 * i);
     std::string body(length, '\0');
     if (!readAll(fd, body.data(), length)) break;
     std::cout << (member.empty() ? body : memberOf(body, member)) << std::endl;

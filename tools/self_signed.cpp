@@ -73,8 +73,8 @@ NamePtr parseSubject(const std::string& text) {
   return name && X509_NAME_entry_count(name.get()) > 0 ? std::move(name) : nullptr;
 }
 
-bool makeSelfSigned(const std::string& name, const NewCredentialOptions& options,
-                    Credential& out, std::string& error) {
+bool makeSelfSigned(const std::string& name, const NewCredentialOptions& options, Credential& out,
+                    std::string& error) {
   if (options.rsaBits != 0 && options.rsaBits < 2048) {
     error = "RSA keys need at least 2048 bits";
     return false;

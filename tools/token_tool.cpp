@@ -32,7 +32,7 @@ constexpr char kUsage[] =
 
 struct Arguments {
   std::string store;
-  std::vector<std::string> words;                          // command and operands
+  std::vector<std::string> words;                            // command and operands
   std::vector<std::pair<std::string, std::string>> options;  // --name value
 };
 

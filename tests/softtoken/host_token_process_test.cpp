@@ -126,8 +126,8 @@ TEST_F(HostTokenTest, FailuresReadAsPlainWords) {
 
 TEST_F(HostTokenTest, SignatureOfLargeContentStaysFarBelowTheBrowserLimit) {
   std::string content(3 << 20, 'q');
-  HostRun run = askToken({request(R"("requestAction":"getSignature","contentFile":")" +
-                                  toBase64(content) + "\"")});
+  HostRun run = askToken(
+      {request(R"("requestAction":"getSignature","contentFile":")" + toBase64(content) + "\"")});
   ASSERT_EQ(1u, run.answers.size()) << run.errors;
   EXPECT_EQ("success", dataString(run.answers[0], u"result").value_or("")) << run.errors;
   EXPECT_LT(run.answers[0].size(), 8192u);

@@ -49,8 +49,8 @@ class TokenTest : public ::testing::Test {
     if (AvCmInit(AVCMF_STARTUP) != 0) return 0;
     AvCmLoginParam record{AVCM_PARAM_CONTAINER_NAME, container.c_str()};
     std::uint32_t provider = 0;
-    std::uint32_t status = AvCmLogin(container.empty() ? 0 : 1,
-                                     container.empty() ? nullptr : &record, &provider, 0);
+    std::uint32_t status =
+        AvCmLogin(container.empty() ? 0 : 1, container.empty() ? nullptr : &record, &provider, 0);
     if (status != 0) AvCmInit(AVCMF_SHUTDOWN);
     return status == 0 ? provider : 0;
   }
@@ -69,7 +69,8 @@ class TokenTest : public ::testing::Test {
     }
     std::uint32_t length = 0;
     std::string signedMessage;
-    if (AvCmMsgSign(message, 0x2100000) == 0 && AvCmGetMsg(message, nullptr, &length, 0x2000) == 0) {
+    if (AvCmMsgSign(message, 0x2100000) == 0 &&
+        AvCmGetMsg(message, nullptr, &length, 0x2000) == 0) {
       signedMessage.resize(length);
       if (AvCmGetMsg(message, signedMessage.data(), &length, 0x2000) != 0) signedMessage.clear();
     }

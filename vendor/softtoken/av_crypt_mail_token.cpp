@@ -134,8 +134,7 @@ AVCM_API uint32_t AVCM_CALL AvCmGetObjectInfo(uint32_t provider, uint32_t infoCo
 AVCM_API uint32_t AVCM_CALL AvCmGetErrorInfo(uint32_t provider, uint32_t code, uint32_t kind,
                                              char* buffer, uint32_t* size, uint32_t flags) {
   (void)provider;
-  if (kind != kErrorTextKind || flags != kErrorTextFlags || buffer == nullptr ||
-      size == nullptr) {
+  if (kind != kErrorTextKind || flags != kErrorTextFlags || buffer == nullptr || size == nullptr) {
     return kBadParameter;
   }
   std::string text = describeStatus(code);

@@ -66,13 +66,13 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, bool
   }
   bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
   written = ::close(fd) == 0 && written;
-  int placed = !written ? -1
+  int placed = !written  ? -1
                : replace ? ::rename(temporary.c_str(), path.c_str())
                          : ::link(temporary.c_str(), path.c_str());
   int placeError = errno;
   if (!replace || placed != 0) ::unlink(temporary.c_str());
   if (placed != 0) {
-    error = !written ? "cannot write " + path
+    error = !written               ? "cannot write " + path
             : placeError == EEXIST ? "the key container already exists: " + path
                                    : "cannot write " + path + ": " + std::strerror(placeError);
     return false;
@@ -114,8 +114,7 @@ std::string containerPath(const std::string& store, const std::string& name) {
   return store + "/" + name + kExtension;
 }
 
-std::uint32_t loadContainer(const std::string& store, const std::string& name,
-                            Credential& out) {
+std::uint32_t loadContainer(const std::string& store, const std::string& name, Credential& out) {
   if (!isValidContainerName(name)) return failWith(kBadContainerName, name);
   std::string path = containerPath(store, name);
   struct stat status {};
@@ -127,7 +126,8 @@ std::uint32_t loadContainer(const std::string& store, const std::string& name,
     return failWith(kContainerUnreadable, name + ": not a readable file");
   }
   std::string error;
-  if (!readPkcs12(bytes, "", out, error)) return failWith(kContainerUnreadable, name + ": " + error);
+  if (!readPkcs12(bytes, "", out, error))
+    return failWith(kContainerUnreadable, name + ": " + error);
   return kOk;
 }
 
@@ -161,8 +161,8 @@ std::vector<std::string> containerNames(const std::string& store) {
   return names;
 }
 
-bool saveContainer(const std::string& store, const std::string& name,
-                   const Credential& credential, bool replace, std::string& error) {
+bool saveContainer(const std::string& store, const std::string& name, const Credential& credential,
+                   bool replace, std::string& error) {
   if (!isValidContainerName(name)) {
     error = "invalid key container name: " + name;
     return false;

@@ -28,8 +28,7 @@ std::string containerPath(const std::string& store, const std::string& name);
 
 // Loads a container. Returns kOk, kBadContainerName, kContainerNotFound or
 // kContainerUnreadable; failures leave a detail through failWith.
-std::uint32_t loadContainer(const std::string& store, const std::string& name,
-                            Credential& out);
+std::uint32_t loadContainer(const std::string& store, const std::string& name, Credential& out);
 
 // The name of the default container: the first line of the store's
 // "default" file, else the only container of the store. kOk or
@@ -42,8 +41,8 @@ std::vector<std::string> containerNames(const std::string& store);
 // Writes a container (creating the store with mode 0700 when missing).
 // Without `replace` an existing container is kept and the call fails. False
 // with a readable `error` on failure; no partial file is left behind.
-bool saveContainer(const std::string& store, const std::string& name,
-                   const Credential& credential, bool replace, std::string& error);
+bool saveContainer(const std::string& store, const std::string& name, const Credential& credential,
+                   bool replace, std::string& error);
 
 // Deletes a container, and the default file when it named that container.
 bool removeContainer(const std::string& store, const std::string& name, std::string& error);

@@ -48,8 +48,7 @@ bool readPkcs12(const std::string& bytes, const std::string& password, Credentia
 std::string writePkcs12(const Credential& credential, const std::string& friendlyName,
                         std::string& error) {
   Pkcs12Ptr p12(PKCS12_create("", friendlyName.c_str(), credential.key.get(),
-                              credential.certificate.get(), credential.chain.get(), 0, 0, 0, 0,
-                              0));
+                              credential.certificate.get(), credential.chain.get(), 0, 0, 0, 0, 0));
   unsigned char* der = nullptr;
   int length = p12 ? i2d_PKCS12(p12.get(), &der) : -1;
   if (length <= 0) {
@@ -80,8 +79,7 @@ bool signDetached(const Credential& credential, const void* data, std::size_t le
   // The data is read in place, never copied.
   BioPtr input(BIO_new_mem_buf(length == 0 ? &kNothing : data, static_cast<int>(length)));
   const unsigned int flags = CMS_DETACHED | CMS_BINARY | CMS_PARTIAL;
-  CmsPtr cms(input ? CMS_sign(nullptr, nullptr, credential.chain.get(), nullptr, flags)
-                   : nullptr);
+  CmsPtr cms(input ? CMS_sign(nullptr, nullptr, credential.chain.get(), nullptr, flags) : nullptr);
   bool signedOk = cms &&
                   CMS_add1_signer(cms.get(), credential.certificate.get(), credential.key.get(),
                                   EVP_sha256(), flags) != nullptr &&

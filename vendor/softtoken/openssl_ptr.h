@@ -18,7 +18,7 @@ struct OpenSslFree {
   void operator()(PKCS12* p) const { PKCS12_free(p); }
   void operator()(X509* p) const { X509_free(p); }
   void operator()(X509_NAME* p) const { X509_NAME_free(p); }
-  void operator()(STACK_OF(X509)* p) const { sk_X509_pop_free(p, X509_free); }
+  void operator()(STACK_OF(X509) * p) const { sk_X509_pop_free(p, X509_free); }
 };
 
 using BioPtr = std::unique_ptr<BIO, OpenSslFree>;

@@ -109,8 +109,7 @@ std::uint32_t TokenState::signMessage(std::uint32_t handle) {
   return kOk;
 }
 
-std::uint32_t TokenState::signedMessage(std::uint32_t handle, void* buffer,
-                                        std::uint32_t& length) {
+std::uint32_t TokenState::signedMessage(std::uint32_t handle, void* buffer, std::uint32_t& length) {
   auto found = message(handle);
   if (!found) return failWith(kBadHandle);
   std::lock_guard<std::mutex> lock(found->mutex);

@@ -16,24 +16,30 @@ thread_local LastFailure lastFailure;
 }  // namespace
 
 const char* statusText(std::uint32_t status) {
-  switch (status) {
-    case kOk: return "No error";
-    case kNotInitialised: return "The token library is not initialised";
-    case kBadParameter: return "Invalid parameter";
-    case kBadHandle: return "Invalid handle";
-    case kBufferTooSmall: return "Buffer too small";
-    case kNoStore: return "No key container store: neither QUORVANT_TOKEN_STORE nor HOME is set";
-    case kBadContainerName: return "Invalid key container name";
-    case kContainerNotFound: return "Key container not found";
-    case kContainerUnreadable: return "Key container cannot be read";
-    case kNoDefaultContainer: return "No default key container";
-    case kMessageNotSigned: return "The message is not signed";
-    case kMessageAlreadySigned: return "The message is already signed";
-    case kSigningFailed: return "Signing failed";
-    case kUnknownStatus: return "Unknown status code";
-    case kOutOfMemory: return "Out of memory";
-    default: return "";
+  static const struct {
+    std::uint32_t status;
+    const char* text;
+  } kTexts[] = {
+      {kOk, "No error"},
+      {kNotInitialised, "The token library is not initialised"},
+      {kBadParameter, "Invalid parameter"},
+      {kBadHandle, "Invalid handle"},
+      {kBufferTooSmall, "Buffer too small"},
+      {kNoStore, "No key container store: neither QUORVANT_TOKEN_STORE nor HOME is set"},
+      {kBadContainerName, "Invalid key container name"},
+      {kContainerNotFound, "Key container not found"},
+      {kContainerUnreadable, "Key container cannot be read"},
+      {kNoDefaultContainer, "No default key container"},
+      {kMessageNotSigned, "The message is not signed"},
+      {kMessageAlreadySigned, "The message is already signed"},
+      {kSigningFailed, "Signing failed"},
+      {kUnknownStatus, "Unknown status code"},
+      {kOutOfMemory, "Out of memory"},
+  };
+  for (const auto& entry : kTexts) {
+    if (entry.status == status) return entry.text;
   }
+  return "";
 }
 
 std::uint32_t failWith(std::uint32_t status, const std::string& detail) {
