@@ -95,7 +95,7 @@ std::string takeOutput() {
   output.resize(static_cast<std::size_t>(size));
   check(::pread(gOutput, output.data(), output.size(), 0) == size);
   check(::ftruncate(gOutput, 0) == 0);
-  ::lseek(gOutput, 0, SEEK_SET);
+  check(::lseek(gOutput, 0, SEEK_SET) == 0);
   return output;
 }
 
@@ -141,10 +141,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   check(gOutput >= 0 && gHome >= 0);
   setMessageOutputHandle(gOutput);
   // The private directory goes when the fuzzer ends, normally or by a finding.
-  std::atexit([] {
-    std::error_code ignored;
-    fs::remove_all(gDirectory, ignored);
-  });
+  check(std::atexit([] {
+          std::error_code ignored;
+          fs::remove_all(gDirectory, ignored);
+        }) == 0);
   return 0;
 }
 
@@ -160,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(runMessageLoop() == 0);
   check(::fchdir(gHome) == 0);
   stdin = standardInput;
-  std::fclose(input);
+  check(std::fclose(input) == 0);
   checkAnswers(takeOutput(), frames);
   checkAndClearDirectory();
   return 0;

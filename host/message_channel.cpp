@@ -20,7 +20,8 @@ std::uint32_t readMessageSize() {
   std::uint32_t length = 0;
   for (int position = 0; position < 4; ++position) {
     unsigned char byte = 0;
-    std::fread(&byte, 1, 1, stdin);
+    // The count is not looked at: a byte the input lacks stays 0.
+    (void)std::fread(&byte, 1, 1, stdin);
     length |= static_cast<std::uint32_t>(byte) << (8 * position);
   }
   return length;

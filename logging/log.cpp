@@ -117,11 +117,16 @@ LogRecord::LogRecord(Severity severity, int line, const char* tag)
 LogRecord::~LogRecord() {
   auto& sink = logger();
   if (!sink) return;
-  std::string record = fmt::format("{:<5} [{}] [{}@{}] ", kSeverityNames[severity_],
-                                   platform::threadId(),
-                                   literalTag_ ? std::string(function_) : functionTag(function_), line_);
-  record += message_;
-  sink->log(severity_ <= error ? spdlog::level::err : spdlog::level::debug, "{}", record);
+  // A record that cannot be built or written (no memory, a failing sink) is
+  // dropped: an exception leaving a destructor would end the process.
+  try {
+    std::string record =
+        fmt::format("{:<5} [{}] [{}@{}] ", kSeverityNames[severity_], platform::threadId(),
+                    literalTag_ ? std::string(function_) : functionTag(function_), line_);
+    record += message_;
+    sink->log(severity_ <= error ? spdlog::level::err : spdlog::level::debug, "{}", record);
+  } catch (...) {
+  }
 }
 
 LogRecord& LogRecord::operator<<(const char16_t* text) {

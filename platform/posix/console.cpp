@@ -10,7 +10,7 @@ namespace platform {
 void prepareStandardStreams() {
   // POSIX streams are always binary. A browser that goes away closes the
   // answer pipe; that must be a failed write, never a killed host.
-  std::signal(SIGPIPE, SIG_IGN);
+  (void)std::signal(SIGPIPE, SIG_IGN);
 }
 
 NativeHandle saveStandardOutput() {
