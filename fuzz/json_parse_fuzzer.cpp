@@ -30,7 +30,8 @@ bool sameNumber(double before, const JsonValue& after) {
   if (!after.isNumber()) return false;
   const double value = after.asNumber();
   if (std::isinf(value)) {
-    return std::fabs(before) >= kOverflowsWhenRounded && std::signbit(before) == std::signbit(value);
+    return std::fabs(before) >= kOverflowsWhenRounded &&
+           std::signbit(before) == std::signbit(value);
   }
   if (before == value) return true;
   const double scale = std::fmax(std::fabs(before), std::fabs(value));

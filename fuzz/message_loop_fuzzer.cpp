@@ -103,10 +103,12 @@ void checkAnswers(const std::string& output, std::size_t frames) {
   std::size_t at = 0, answers = 0;
   while (at < output.size()) {
     check(output.size() - at >= 4);
-    const std::uint32_t length = lengthAt(reinterpret_cast<const std::uint8_t*>(output.data() + at));
+    const std::uint32_t length =
+        lengthAt(reinterpret_cast<const std::uint8_t*>(output.data() + at));
     at += 4;
     check(length > 0 && output.size() - at >= length);
-    std::unique_ptr<JsonValue> answer = JsonValue::parse(utf8ToWide(output.substr(at, length)).c_str());
+    std::unique_ptr<JsonValue> answer =
+        JsonValue::parse(utf8ToWide(output.substr(at, length)).c_str());
     check(answer != nullptr && answer->isObject());
     at += length;
     ++answers;

@@ -26,9 +26,7 @@ template <typename Text>
 struct Outcome {
   Text text;
   std::string error;
-  bool operator==(const Outcome& other) const {
-    return text == other.text && error == other.error;
-  }
+  bool operator==(const Outcome& other) const { return text == other.text && error == other.error; }
 };
 
 std::string describe(const std::exception& failure) {

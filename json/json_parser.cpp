@@ -272,14 +272,30 @@ bool JsonReader::readEscape(std::u16string& out) {
   ++cursor_;
   char16_t unit = 0;
   switch (*cursor_) {
-    case u'"': unit = u'"'; break;
-    case u'\\': unit = u'\\'; break;
-    case u'/': unit = u'/'; break;
-    case u'b': unit = u'\b'; break;
-    case u'f': unit = u'\f'; break;
-    case u'n': unit = u'\n'; break;
-    case u'r': unit = u'\r'; break;
-    case u't': unit = u'\t'; break;
+    case u'"':
+      unit = u'"';
+      break;
+    case u'\\':
+      unit = u'\\';
+      break;
+    case u'/':
+      unit = u'/';
+      break;
+    case u'b':
+      unit = u'\b';
+      break;
+    case u'f':
+      unit = u'\f';
+      break;
+    case u'n':
+      unit = u'\n';
+      break;
+    case u'r':
+      unit = u'\r';
+      break;
+    case u't':
+      unit = u'\t';
+      break;
     case u'u':
       // A non-hex unit, U+0000 included, stops the loop before anything beyond it is read.
       for (int i = 1; i <= 4; ++i) {

@@ -38,8 +38,8 @@ class JsonValue {
   explicit JsonValue(bool value);
   explicit JsonValue(double value);
   // Integers are held as doubles; a 32-bit provider handle is held exactly.
-  template <typename Integer,
-            typename = std::enable_if_t<std::is_integral_v<Integer> && !std::is_same_v<Integer, bool>>>
+  template <typename Integer, typename = std::enable_if_t<std::is_integral_v<Integer> &&
+                                                          !std::is_same_v<Integer, bool>>>
   explicit JsonValue(Integer value) : JsonValue(static_cast<double>(value)) {}
   explicit JsonValue(const std::u16string& text);
   explicit JsonValue(std::u16string&& text);  // takes the text over, no copy
@@ -48,8 +48,8 @@ class JsonValue {
   template <typename Pointee,
             typename = std::enable_if_t<!std::is_same_v<std::remove_cv_t<Pointee>, char16_t>>>
   JsonValue(Pointee*) = delete;
-  explicit JsonValue(JsonArray&& elements);   // takes the elements over
-  explicit JsonValue(JsonObject&& members);   // takes the members over
+  explicit JsonValue(JsonArray&& elements);  // takes the elements over
+  explicit JsonValue(JsonObject&& members);  // takes the members over
 
   // Deep copy: the copy shares nothing with its source. An empty element or member slot is
   // copied as an empty slot.

@@ -75,8 +75,12 @@ bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 template <typename Sink>
 void writeUnicodeEscape(char16_t unit, Sink& sink) {
   static constexpr char16_t kHexDigits[] = u"0123456789abcdef";
-  const char16_t escape[6] = {u'\\', u'u', kHexDigits[unit >> 12], kHexDigits[(unit >> 8) & 15],
-                              kHexDigits[(unit >> 4) & 15], kHexDigits[unit & 15]};
+  const char16_t escape[6] = {u'\\',
+                              u'u',
+                              kHexDigits[unit >> 12],
+                              kHexDigits[(unit >> 8) & 15],
+                              kHexDigits[(unit >> 4) & 15],
+                              kHexDigits[unit & 15]};
   sink.append(escape, 6);
 }
 
@@ -84,15 +88,32 @@ void writeUnicodeEscape(char16_t unit, Sink& sink) {
 template <typename Sink>
 std::size_t writeEscapeCandidate(const char16_t* p, const char16_t* end, Sink& sink) {
   switch (*p) {
-    case u'"': sink.append(u"\\\"", 2); return 1;
-    case u'\\': sink.append(u"\\\\", 2); return 1;
-    case u'/': sink.append(u"\\/", 2); return 1;
-    case u'\b': sink.append(u"\\b", 2); return 1;
-    case u'\f': sink.append(u"\\f", 2); return 1;
-    case u'\n': sink.append(u"\\n", 2); return 1;
-    case u'\r': sink.append(u"\\r", 2); return 1;
-    case u'\t': sink.append(u"\\t", 2); return 1;
-    default: break;
+    case u'"':
+      sink.append(u"\\\"", 2);
+      return 1;
+    case u'\\':
+      sink.append(u"\\\\", 2);
+      return 1;
+    case u'/':
+      sink.append(u"\\/", 2);
+      return 1;
+    case u'\b':
+      sink.append(u"\\b", 2);
+      return 1;
+    case u'\f':
+      sink.append(u"\\f", 2);
+      return 1;
+    case u'\n':
+      sink.append(u"\\n", 2);
+      return 1;
+    case u'\r':
+      sink.append(u"\\r", 2);
+      return 1;
+    case u'\t':
+      sink.append(u"\\t", 2);
+      return 1;
+    default:
+      break;
   }
   if (isHighSurrogate(*p) && end - p >= 2 && isLowSurrogate(p[1])) {
     sink.append(p, 2);  // a valid pair stays as it is
@@ -162,8 +183,12 @@ void writeValue(const JsonValue* value, Sink& sink) {
     return;
   }
   switch (value->type()) {
-    case JsonType_Null: sink.append(u"null", 4); break;
-    case JsonType_Bool: value->asBool() ? sink.append(u"true", 4) : sink.append(u"false", 5); break;
+    case JsonType_Null:
+      sink.append(u"null", 4);
+      break;
+    case JsonType_Bool:
+      value->asBool() ? sink.append(u"true", 4) : sink.append(u"false", 5);
+      break;
     case JsonType_Number:
       if (std::isfinite(value->asNumber())) {
         sink.putNumber(value->asNumber());
@@ -171,9 +196,15 @@ void writeValue(const JsonValue* value, Sink& sink) {
         sink.append(u"null", 4);  // NaN and the infinities
       }
       break;
-    case JsonType_String: writeString(value->asString(), sink); break;
-    case JsonType_Array: writeArray(value->asArray(), sink); break;
-    case JsonType_Object: writeObject(value->asObject(), sink); break;
+    case JsonType_String:
+      writeString(value->asString(), sink);
+      break;
+    case JsonType_Array:
+      writeArray(value->asArray(), sink);
+      break;
+    case JsonType_Object:
+      writeObject(value->asObject(), sink);
+      break;
   }
 }
 

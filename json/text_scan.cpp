@@ -8,13 +8,10 @@
 
 namespace {
 
-bool isStringDelimiter(char16_t unit) {
-  return unit == u'"' || unit == u'\\' || unit < 0x20;
-}
+bool isStringDelimiter(char16_t unit) { return unit == u'"' || unit == u'\\' || unit < 0x20; }
 
 bool isEscapeCandidate(char16_t unit) {
-  return unit == u'"' || unit == u'\\' || unit == u'/' || unit < 0x20 ||
-         (unit & 0xF800) == 0xD800;
+  return unit == u'"' || unit == u'\\' || unit == u'/' || unit < 0x20 || (unit & 0xF800) == 0xD800;
 }
 
 #if defined(__SSE2__)
@@ -39,9 +36,7 @@ std::size_t sumOfLanes(__m128i counts) {
 }
 
 // Index of the first marked unit: each lane sets two bits of the byte mask.
-int firstMarkedUnit(int byteMask) {
-  return __builtin_ctz(static_cast<unsigned>(byteMask)) / 2;
-}
+int firstMarkedUnit(int byteMask) { return __builtin_ctz(static_cast<unsigned>(byteMask)) / 2; }
 #endif
 
 bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -53,7 +48,14 @@ std::size_t escapedUnitLength(const char16_t* p, const char16_t* end, std::size_
   consumed = 1;
   const char16_t unit = *p;
   switch (unit) {
-    case u'"': case u'\\': case u'/': case u'\b': case u'\f': case u'\n': case u'\r': case u'\t':
+    case u'"':
+    case u'\\':
+    case u'/':
+    case u'\b':
+    case u'\f':
+    case u'\n':
+    case u'\r':
+    case u'\t':
       return 2;
     default:
       break;
@@ -138,9 +140,8 @@ std::size_t escapedLength(const char16_t* p, const char16_t* end) {
     const __m128i special = _mm_or_si128(
         controlLanes(units), _mm_cmpeq_epi16(_mm_and_si128(units, surrogateBits), surrogate));
     if (_mm_movemask_epi8(special) == 0) {
-      const __m128i punctuation =
-          _mm_or_si128(_mm_or_si128(laneEquals(units, u'"'), laneEquals(units, u'\\')),
-                       laneEquals(units, u'/'));
+      const __m128i punctuation = _mm_or_si128(
+          _mm_or_si128(laneEquals(units, u'"'), laneEquals(units, u'\\')), laneEquals(units, u'/'));
       marks = _mm_sub_epi16(marks, punctuation);
       length += 8;
       p += 8;

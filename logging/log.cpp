@@ -19,7 +19,8 @@ int gMaxSeverity = none;
 
 namespace {
 
-constexpr const char* kSeverityNames[] = {"NONE", "FATAL", "ERROR", "WARN", "INFO", "DEBUG", "VERB"};
+constexpr const char* kSeverityNames[] = {"NONE", "FATAL", "ERROR", "WARN",
+                                          "INFO", "DEBUG", "VERB"};
 
 // A file sink that creates its file only when the first record arrives, with
 // exclusive creation, and writes each record straight through (a crash loses
@@ -58,7 +59,8 @@ std::shared_ptr<spdlog::logger>& logger() {
 void appendUtf8(std::string& out, const char16_t* text, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) {
     std::uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < size && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < size && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = 0xFFFD;

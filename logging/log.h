@@ -7,7 +7,15 @@ namespace logging {
 
 // The severity scale of the log: a record is written when its severity is
 // not above the maximum severity given to startLog.
-enum Severity : int { none = 0, fatal = 1, error = 2, warning = 3, info = 4, debug = 5, verbose = 6 };
+enum Severity : int {
+  none = 0,
+  fatal = 1,
+  error = 2,
+  warning = 3,
+  info = 4,
+  debug = 5,
+  verbose = 6
+};
 
 // Maximum severity in force; `none` until startLog ran, so nothing is logged.
 extern int gMaxSeverity;
@@ -32,7 +40,9 @@ class LogRecord {
   LogRecord& operator<<(const std::string& text);
   LogRecord& operator<<(unsigned long long value);
   LogRecord& operator<<(long long value);
-  LogRecord& operator<<(unsigned long value) { return *this << static_cast<unsigned long long>(value); }
+  LogRecord& operator<<(unsigned long value) {
+    return *this << static_cast<unsigned long long>(value);
+  }
   LogRecord& operator<<(long value) { return *this << static_cast<long long>(value); }
   LogRecord& operator<<(unsigned value) { return *this << static_cast<unsigned long long>(value); }
   LogRecord& operator<<(int value) { return *this << static_cast<long long>(value); }
@@ -62,13 +72,13 @@ void startLog(int maxSeverity);
 
 // Statement macros: the severity test comes first, so no piece of the message
 // is evaluated (conversions, error texts) unless the record will be written.
-#define LOG_AT(severity)                                     \
-  if (!::logging::isLogged(::logging::severity)) {          \
-  } else                                                     \
+#define LOG_AT(severity)                           \
+  if (!::logging::isLogged(::logging::severity)) { \
+  } else                                           \
     ::logging::LogRecord(::logging::severity, __PRETTY_FUNCTION__, __LINE__)
 #define LOG_ERROR LOG_AT(error)
 #define LOG_DEBUG LOG_AT(debug)
-#define LOG_TAGGED(severity, tag)                            \
-  if (!::logging::isLogged(::logging::severity)) {          \
-  } else                                                     \
+#define LOG_TAGGED(severity, tag)                  \
+  if (!::logging::isLogged(::logging::severity)) { \
+  } else                                           \
     ::logging::LogRecord(::logging::severity, __LINE__, tag)

@@ -40,8 +40,8 @@ void signRequest(const JsonValue& request, std::u16string& result, std::u16strin
   StagedFile staged(getFileDataPath(request).empty() ? path : std::u16string());
   std::uint32_t handle = getHandleProvider(request);
   bool useHandle = hasHandleProvider(request);
-  result = outcomeText(vorna::DataSigned::signData(handle, containerName, path, useHandle,
-                                                   description, signature));
+  result = outcomeText(
+      vorna::DataSigned::signData(handle, containerName, path, useHandle, description, signature));
 }
 
 void setString(JsonObject& object, const char16_t* key, const std::u16string& value) {
@@ -163,7 +163,8 @@ void processingMessage(const JsonValue& request, std::u16string& result,
     signRequest(request, result, description, signature);
   } else if (action == u"closeCryptoProvider") {
     if (hasHandleProvider(request)) {
-      result = outcomeText(vorna::DataSigned::closeProvider(getHandleProvider(request), description));
+      result =
+          outcomeText(vorna::DataSigned::closeProvider(getHandleProvider(request), description));
     } else {
       result = u"error";
       description = u"Bad parameter handleProvider in action closeCryptoProvider";
@@ -183,7 +184,8 @@ std::u16string buildResponse(const JsonValue& request, const std::u16string& res
   const JsonValue* requestData = request.child(u"data");
   if (requestData != nullptr && requestData->isObject()) {
     for (const auto& [key, value] : requestData->asObject()) {
-      if (key != u"contentFile") echoed.emplace_hint(echoed.end(), key, std::make_unique<JsonValue>(*value));
+      if (key != u"contentFile")
+        echoed.emplace_hint(echoed.end(), key, std::make_unique<JsonValue>(*value));
     }
   }
   return answerText(getContentId(request), getRequestAction(request), std::move(echoed), result,

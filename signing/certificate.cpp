@@ -60,8 +60,7 @@ bool DataSigned::getCetificate(std::uint32_t handle, ByteBuffer& buffer, std::ui
   LOG_DEBUG << u"Start AvCmGetObjectInfo...";
   std::uint32_t certificateHandle = 0;
   std::uint32_t size = sizeof certificateHandle;
-  std::uint32_t status =
-      AvCmGetObjectInfo(handle, kInfoCertificate, &certificateHandle, &size, 0);
+  std::uint32_t status = AvCmGetObjectInfo(handle, kInfoCertificate, &certificateHandle, &size, 0);
   if (status != 0) {
     description = systemErrorMessage(status);
     LOG_ERROR << u"AvCmGetObjectInfo: " << description;

@@ -40,8 +40,8 @@ class MessageHandle {
 }  // namespace
 
 bool DataSigned::signData(std::uint32_t handle, const std::u16string& containerName,
-                          const std::u16string& path, bool useHandle,
-                          std::u16string& description, std::u16string& signature) {
+                          const std::u16string& path, bool useHandle, std::u16string& description,
+                          std::u16string& signature) {
   LOG_DEBUG << u"Start signData...";
   LOG_DEBUG << u"Handle provider: " << handle;
   LOG_DEBUG << u"Public key id: " << (containerName.empty() ? u"is empty" : containerName);

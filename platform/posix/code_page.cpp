@@ -87,8 +87,8 @@ std::size_t ansiLength(const std::u16string& text) {
     } else if (unit < 0x800) {
       bytes += 2;
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      bool pair = unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                  text[i + 1] <= 0xDFFF;
+      bool pair =
+          unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
       bytes += pair ? 4 : 1;
       i += pair ? 1 : 0;
     } else {

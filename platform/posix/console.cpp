@@ -1,9 +1,9 @@
 #include "platform/console.h"
 
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
 
 namespace platform {
 

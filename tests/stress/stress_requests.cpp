@@ -12,8 +12,8 @@ namespace {
 constexpr std::uint32_t kFirstProviderHandle = 0x1001;
 
 std::string contentFor(int host, int index) {
-  std::string content = "content of request " + std::to_string(index) + " on host " +
-                        std::to_string(host) + ":";
+  std::string content =
+      "content of request " + std::to_string(index) + " on host " + std::to_string(host) + ":";
   for (int i = 0; i < index % 97; ++i) content += static_cast<char>((host * 31 + i * 7) & 0xFF);
   return content;
 }
@@ -25,9 +25,10 @@ std::string request(const std::string& contentId, const std::string& members) {
 }
 
 std::string signing(std::uint32_t handle, const std::string& content, const std::string& work) {
-  std::string members = "\"requestAction\":\"getSignature\",\"containerName\":\"C1\","
-                        "\"handleProvider\":" + std::to_string(handle) +
-                        ",\"contentFile\":" + quoted(toBase64(content));
+  std::string members =
+      "\"requestAction\":\"getSignature\",\"containerName\":\"C1\","
+      "\"handleProvider\":" +
+      std::to_string(handle) + ",\"contentFile\":" + quoted(toBase64(content));
   if (!work.empty()) members += ",\"workingDirectory\":" + quoted(work);
   return members;
 }
@@ -62,12 +63,15 @@ MixedRequest mixedRequest(int host, int index, const std::string& work) {
   r.result = "success";
   switch (index % 8) {
     case 0:
-      r.body = request(r.contentId, "\"requestAction\":\"openCryptoProvider\",\"containerName\":\"C1\"");
+      r.body =
+          request(r.contentId, "\"requestAction\":\"openCryptoProvider\",\"containerName\":\"C1\"");
       r.handle = handle;
       break;
     case 1:
-      r.body = request(r.contentId, "\"requestAction\":\"getCertificate\",\"containerName\":\"C1\","
-                                    "\"handleProvider\":" + std::to_string(handle));
+      r.body = request(r.contentId,
+                       "\"requestAction\":\"getCertificate\",\"containerName\":\"C1\","
+                       "\"handleProvider\":" +
+                           std::to_string(handle));
       r.certificate = "CERT:C1";
       break;
     case 2:
@@ -85,9 +89,10 @@ MixedRequest mixedRequest(int host, int index, const std::string& work) {
         r.description = "Bad parameter handleProvider in action closeCryptoProvider";
       } else {
         // Decodes to nothing: no file is staged and signing has no data.
-        r.body = request(r.contentId, "\"requestAction\":\"getSignature\",\"containerName\":\"C1\","
-                                      "\"handleProvider\":" + std::to_string(handle) +
-                                      ",\"contentFile\":\" QUJD\"");
+        r.body = request(r.contentId,
+                         "\"requestAction\":\"getSignature\",\"containerName\":\"C1\","
+                         "\"handleProvider\":" +
+                             std::to_string(handle) + ",\"contentFile\":\" QUJD\"");
       }
       break;
     case 5:
@@ -96,8 +101,10 @@ MixedRequest mixedRequest(int host, int index, const std::string& work) {
       r.description = "Unknow request action noSuchAction";
       break;
     case 6:
-      r.body = request(r.contentId, "\"requestAction\":\"closeCryptoProvider\","
-                                    "\"handleProvider\":" + std::to_string(handle));
+      r.body = request(r.contentId,
+                       "\"requestAction\":\"closeCryptoProvider\","
+                       "\"handleProvider\":" +
+                           std::to_string(handle));
       break;
     default:
       r.body = cycle % 2 == 0 ? "[\"not an object\"]" : "{\"contentId\":\"\xff\"}";
@@ -119,7 +126,8 @@ std::string answerMismatch(const MixedRequest& request, const std::string& body)
   if (request.certificate && fromBase64Member(body, u"certificate") != request.certificate) {
     return "certificate differs in " + body;
   }
-  if (request.handle && numberMember(body, u"handleProvider") != static_cast<double>(*request.handle)) {
+  if (request.handle &&
+      numberMember(body, u"handleProvider") != static_cast<double>(*request.handle)) {
     return "handleProvider differs in " + body;
   }
   return "";

@@ -35,5 +35,4 @@ void expectAnswer(const MixedRequest& request, const std::string& body);
 void expectNoSanitizerReport(const std::string& errors);
 
 // The test double's exit record when nothing was left open.
-inline constexpr char kNothingOpen[] =
-    "exit startups=0 sessions=0 messages=0 certificates=0";
+inline constexpr char kNothingOpen[] = "exit startups=0 sessions=0 messages=0 certificates=0";
