@@ -92,19 +92,29 @@ std::string base64Encode(const std::uint8_t* bytes, std::uint32_t length) {
   return text;
 }
 
-std::vector<std::uint8_t> base64Decode(const std::string& text) {
-  std::vector<std::uint8_t> bytes;
-  if (text.empty()) return bytes;
+namespace {
+
+// The table entry of a character; units beyond one byte are foreign.
+inline std::uint32_t lookup(int position, unsigned char unit) {
+  return kDecode.shifted[position][unit];
+}
+inline std::uint32_t lookup(int position, char16_t unit) {
+  return unit < 0x100 ? kDecode.shifted[position][unit] : kForeign;
+}
+
+// Decodes the leading run of alphabet characters of [p, end) and returns
+// where the run stopped (end when it did not).
+template <typename Unit>
+const Unit* decodeRun(const Unit* p, const Unit* const end, std::vector<std::uint8_t>& bytes) {
+  const std::size_t size = static_cast<std::size_t>(end - p);
   // Three bytes per whole group, at most two from a partial one.
-  bytes.resize(text.size() / 4 * 3 + 2);
+  bytes.resize(size / 4 * 3 + 2);
   std::uint8_t* const begin = bytes.data();
   std::uint8_t* out = begin;
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* const end = p + text.size();
-  const auto* const groupsEnd = p + (text.size() - text.size() % 4);
+  const Unit* const groupsEnd = p + (size - size % 4);
   for (; p != groupsEnd; p += 4, out += 3) {
-    const std::uint32_t group = kDecode.shifted[0][p[0]] | kDecode.shifted[1][p[1]] |
-                                kDecode.shifted[2][p[2]] | kDecode.shifted[3][p[3]];
+    const std::uint32_t group =
+        lookup(0, p[0]) | lookup(1, p[1]) | lookup(2, p[2]) | lookup(3, p[3]);
     if (group & kForeign) break;
     out[0] = static_cast<std::uint8_t>(group >> 16);
     out[1] = static_cast<std::uint8_t>(group >> 8);
@@ -115,12 +125,32 @@ std::vector<std::uint8_t> base64Decode(const std::string& text) {
   std::uint32_t group = 0;
   int count = 0;
   for (; p != end && count < 4; ++p, ++count) {
-    const std::uint32_t value = kDecode.shifted[count][*p];
+    const std::uint32_t value = lookup(count, *p);
     if (value & kForeign) break;
     group |= value;
   }
   if (count >= 2) *out++ = static_cast<std::uint8_t>(group >> 16);
   if (count >= 3) *out++ = static_cast<std::uint8_t>(group >> 8);
   bytes.resize(static_cast<std::size_t>(out - begin));
+  return p;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> base64Decode(const std::string& text) {
+  std::vector<std::uint8_t> bytes;
+  if (text.empty()) return bytes;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  decodeRun(p, p + text.size(), bytes);
+  return bytes;
+}
+
+std::vector<std::uint8_t> base64DecodeWide(const std::u16string& text, bool& exact) {
+  std::vector<std::uint8_t> bytes;
+  exact = true;
+  if (text.empty()) return bytes;
+  const char16_t* end = text.data() + text.size();
+  const char16_t* stop = decodeRun(text.data(), end, bytes);
+  exact = stop == end || *stop < 0x80;
   return bytes;
 }

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "host/text_convert.h"
 
 namespace {
 
@@ -182,6 +185,53 @@ TEST(Base64Decode, MatchesTheLiteralAlgorithmOnGeneratedText) {
                                  : characters[random() % characters.size()];
     }
     ASSERT_EQ(base64Decode(text), referenceDecode(text)) << text;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Decoding UTF-16 directly must give what decoding its code-page conversion
+// gives, and say when only the conversion can tell.
+TEST(Base64DecodeWide, MatchesDecodingTheConvertedText) {
+  struct Case {
+    std::u16string text;
+    bool exact;
+  };
+  const Case cases[] = {
+      {u"", true},
+      {u"QUJD", true},
+      {u"QUJDRA==", true},
+      {u"QUJD RA", true},
+      {u"QUI\u00e9RA", false},
+      {u"QUJD\uff21QUJD", false},
+      {u"QU\xd800JD", false},
+      {u"\u00e9QUJD", false},
+      {u"QUJD=\u00e9", true},
+  };
+  for (const auto& c : cases) {
+    bool exact = !c.exact;
+    std::vector<std::uint8_t> wide = base64DecodeWide(c.text, exact);
+    EXPECT_EQ(exact, c.exact);
+    EXPECT_EQ(wide, base64Decode(wideToAnsi(c.text)));
+  }
+}
+
+TEST(Base64DecodeWide, AgreesWithTheNarrowDecoderOnGeneratedTexts) {
+  const char16_t pieces[] = {u'A', u'z', u'0', u'+', u'/', u'=', u' ', u'\n', u'-',
+                             u'\u00e9', u'\u0410', u'\uff21', u'\xd800', u'\xdc00', u'\u0100'};
+  std::mt19937 random(7);
+  for (int round = 0; round < 5000; ++round) {
+    std::u16string text;
+    std::size_t length = random() % 40;
+    for (std::size_t i = 0; i < length; ++i) {
+      text += random() % 4 != 0 ? static_cast<char16_t>(u"QUJDRA0123xyz+/"[random() % 15])
+                                : pieces[random() % std::size(pieces)];
+    }
+    bool exact = false;
+    std::vector<std::uint8_t> wide = base64DecodeWide(text, exact);
+    EXPECT_EQ(wide, base64Decode(wideToAnsi(text)));
   }
 }
 
