@@ -9,15 +9,7 @@ cd "$(dirname "$0")/../.."
 seconds=${FUZZ_SECONDS:-60}
 harnesses=(json_parse base64 utf_convert message_loop)
 
-missing=()
-for p in clang libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo=""; [[ $(id -u) -ne 0 ]] && sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-packages clang libclang-rt-14-dev
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${harnesses[@]/%/_fuzzer}"

@@ -6,18 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-sudo=""; [[ $(id -u) -ne 0 ]] && sudo="sudo"
-missing=()
-for p in chromium openssl; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-command -v node >/dev/null || missing+=(nodejs)
-command -v npm >/dev/null || missing+=(npm)
-if ((${#missing[@]})); then
-  echo "Installing missing packages: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+packages=(chromium openssl)
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
+scripts/install-packages "${packages[@]}"
 
 build=$PWD/build/release
 cmake --preset release >/dev/null

@@ -6,15 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-missing=()
-for p in clang-format clang-tidy cppcheck; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo=""; [[ $(id -u) -ne 0 ]] && sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+scripts/install-packages clang-format clang-tidy cppcheck
 
 enforced=(host requests signing files json logging platform/posix fuzz tests/stress)
 mapfile -t sources < <(git ls-files "${enforced[@]}" | grep -E '\.(cpp|h)$' | grep -v '/windows/')
