@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
     std::cerr << kUsage;
     return 2;
   }
-  ::signal(SIGPIPE, SIG_IGN);  // a host that dies early must not kill the client
+  (void)::signal(SIGPIPE, SIG_IGN);  // a host that dies early must not kill the client
   int input = -1;
   int output = -1;
   pid_t host = startHost(options, input, output);

@@ -107,7 +107,7 @@ std::string expiryText(X509* certificate) {
   std::tm expiry{};
   if (ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &expiry) != 1) return "unknown";
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &expiry);
+  (void)std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &expiry);
   return text;
 }
 

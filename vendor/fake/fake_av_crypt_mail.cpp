@@ -47,7 +47,7 @@ void appendRecord(const std::string& line) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "ab"),
                                                        &std::fclose);
   if (!file) return;
-  std::fputs((line + "\n").c_str(), file.get());
+  (void)std::fputs((line + "\n").c_str(), file.get());
 }
 
 // Keeps a record line on one line whatever bytes a container name holds.
@@ -77,18 +77,27 @@ std::uint64_t fnv1a(const void* data, std::uint32_t length) {
 
 std::string errorText(std::uint32_t code) {
   switch (code) {
-    case 0: return "No error";
-    case kContainerNotFound: return "Key container not found";
-    case kSignFailed: return avcm_fake::ansiFromUtf8(u8"Ошибка подписи: ключ недоступен");
-    case kInvalidHandle: return "Invalid handle";
-    case kNotInitialised: return "Library not initialised";
-    case kBadLogin: return "Bad login parameters";
-    case kBufferTooSmall: return "Buffer too small";
-    case kNotSigned: return "Message not signed";
-    default: break;
+    case 0:
+      return "No error";
+    case kContainerNotFound:
+      return "Key container not found";
+    case kSignFailed:
+      return avcm_fake::ansiFromUtf8(u8"Ошибка подписи: ключ недоступен");
+    case kInvalidHandle:
+      return "Invalid handle";
+    case kNotInitialised:
+      return "Library not initialised";
+    case kBadLogin:
+      return "Bad login parameters";
+    case kBufferTooSmall:
+      return "Buffer too small";
+    case kNotSigned:
+      return "Message not signed";
+    default:
+      break;
   }
   char text[40];
-  std::snprintf(text, sizeof text, "Fake library error 0x%X", static_cast<unsigned>(code));
+  (void)std::snprintf(text, sizeof text, "Fake library error 0x%X", static_cast<unsigned>(code));
   return text;
 }
 
@@ -198,10 +207,10 @@ class FakeLibrary {
     const Message& signedMessage = found->second;
     if (!signedMessage.isSigned) return kNotSigned;
     char hash[17];
-    std::snprintf(hash, sizeof hash, "%016llx",
-                  static_cast<unsigned long long>(signedMessage.hash));
-    const std::string bytes = "SIGNED:" + signedMessage.container + ":" +
-                              decimal(signedMessage.length) + ":" + hash;
+    (void)std::snprintf(hash, sizeof hash, "%016llx",
+                        static_cast<unsigned long long>(signedMessage.hash));
+    const std::string bytes =
+        "SIGNED:" + signedMessage.container + ":" + decimal(signedMessage.length) + ":" + hash;
     return copyOut(bytes, buffer, length);
   }
 
@@ -325,10 +334,9 @@ AVCM_API std::uint32_t AVCM_CALL AvCmCloseHandle(std::uint32_t handle, std::uint
                              [&](std::string&) { return fakeLibrary.closeHandle(handle, flags); });
 }
 
-AVCM_API std::uint32_t AVCM_CALL AvCmGetCertAttr(std::uint32_t certificate,
-                                                 std::uint32_t attribute, std::uint32_t index,
-                                                 void* buffer, std::uint32_t* length,
-                                                 std::uint32_t flags) {
+AVCM_API std::uint32_t AVCM_CALL AvCmGetCertAttr(std::uint32_t certificate, std::uint32_t attribute,
+                                                 std::uint32_t index, void* buffer,
+                                                 std::uint32_t* length, std::uint32_t flags) {
   return fakeLibrary.perform(
       "AvCmGetCertAttr", "",
       decimal(certificate) + " " + decimal(attribute) + " " + bufferArguments(buffer, length),
@@ -340,11 +348,11 @@ AVCM_API std::uint32_t AVCM_CALL AvCmGetCertAttr(std::uint32_t certificate,
 AVCM_API std::uint32_t AVCM_CALL AvCmGetObjectInfo(std::uint32_t provider, std::uint32_t infoCode,
                                                    void* value, std::uint32_t* size,
                                                    std::uint32_t flags) {
-  return fakeLibrary.perform(
-      "AvCmGetObjectInfo", "", decimal(provider) + " " + decimal(infoCode),
-      [&](std::string& outcome) {
-        return fakeLibrary.getObjectInfo(provider, infoCode, value, size, flags, outcome);
-      });
+  return fakeLibrary.perform("AvCmGetObjectInfo", "", decimal(provider) + " " + decimal(infoCode),
+                             [&](std::string& outcome) {
+                               return fakeLibrary.getObjectInfo(provider, infoCode, value, size,
+                                                                flags, outcome);
+                             });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmGetErrorInfo(std::uint32_t provider, std::uint32_t code,

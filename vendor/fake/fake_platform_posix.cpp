@@ -8,8 +8,8 @@
 namespace avcm_fake {
 
 void echoToStandardOutput(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-  std::fflush(stdout);
+  (void)std::fputs(text.c_str(), stdout);
+  (void)std::fflush(stdout);
   const char* next = text.data();
   std::size_t left = text.size();
   while (left > 0) {

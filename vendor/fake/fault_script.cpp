@@ -8,10 +8,10 @@ namespace avcm_fake {
 
 namespace {
 
-const char* const kFaultTargets[] = {
-    "AvCmInit",        "AvCmInit:1",      "AvCmInit:2",        "AvCmLogin",
-    "AvCmLogout",      "AvCmOpenMsg",     "AvCmMsgSign",       "AvCmGetMsg",
-    "AvCmCloseHandle", "AvCmGetCertAttr", "AvCmGetObjectInfo", "AvCmGetErrorInfo"};
+const char* const kFaultTargets[] = {"AvCmInit",        "AvCmInit:1",        "AvCmInit:2",
+                                     "AvCmLogin",       "AvCmLogout",        "AvCmOpenMsg",
+                                     "AvCmMsgSign",     "AvCmGetMsg",        "AvCmCloseHandle",
+                                     "AvCmGetCertAttr", "AvCmGetObjectInfo", "AvCmGetErrorInfo"};
 
 // Decimal, or hexadecimal after "0x"; false for anything else or above 32 bits.
 bool parseNumber(const std::string& text, std::uint32_t& value) {
@@ -90,7 +90,7 @@ void FaultScript::load(const std::string& script) {
       faults_.push_back(fault);
     } else if (!entry.empty()) {
       // Silently ignoring a typo would leave a test passing for the wrong reason.
-      std::fprintf(stderr, "AvCryptMail fake: ignored fault entry \"%s\"\n", entry.c_str());
+      (void)std::fprintf(stderr, "AvCryptMail fake: ignored fault entry \"%s\"\n", entry.c_str());
     }
     start = comma + 1;
   }

@@ -29,7 +29,7 @@ TokenState& token() {
 
 std::uint32_t badParameter(const char* operation, const char* what, std::uint32_t value) {
   char detail[160];
-  std::snprintf(detail, sizeof detail, "%s: unexpected %s 0x%X", operation, what, value);
+  (void)std::snprintf(detail, sizeof detail, "%s: unexpected %s 0x%X", operation, what, value);
   return failWith(kBadParameter, detail);
 }
 

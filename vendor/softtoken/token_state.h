@@ -25,9 +25,9 @@ class TokenState {
   // `data` is borrowed: it must stay allocated until the message is signed.
   std::uint32_t openMessage(std::uint32_t provider, const void* data, std::uint32_t length,
                             std::uint32_t& message);
-  std::uint32_t signMessage(std::uint32_t message);
+  std::uint32_t signMessage(std::uint32_t handle);
   // Two-call size protocol: null `buffer` reports the size in `length`.
-  std::uint32_t signedMessage(std::uint32_t message, void* buffer, std::uint32_t& length);
+  std::uint32_t signedMessage(std::uint32_t handle, void* buffer, std::uint32_t& length);
   std::uint32_t openCertificate(std::uint32_t provider, std::uint32_t& certificate);
   std::uint32_t certificateBytes(std::uint32_t certificate, void* buffer, std::uint32_t& length);
   // Closes a message or certificate handle.
