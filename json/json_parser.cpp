@@ -67,6 +67,8 @@ double applyExponent(double value, unsigned steps, bool divide) {
 class JsonReader {
  public:
   explicit JsonReader(const char16_t* text) : cursor_(text) {}
+  // Reads `text` and may take its memory over for one large string, leaving it empty.
+  explicit JsonReader(std::u16string& text) : cursor_(text.c_str()), spare_(&text) {}
 
   std::unique_ptr<JsonValue> parseDocument();
 
@@ -81,13 +83,20 @@ class JsonReader {
   void skipNegligibleDigits();
   unsigned parseExponentSteps();
   bool extractString(std::u16string& out);
+  void takeOverText(const char16_t* run, std::size_t length, std::u16string& out);
   bool readEscape(std::u16string& out);
   std::unique_ptr<JsonValue> parseArray();
   std::unique_ptr<JsonValue> parseObject();
 
   const char16_t* cursor_;
   int depth_ = 0;
+  std::u16string* spare_ = nullptr;  // the text, while its memory may still be taken over
+  std::u16string rest_;              // what follows a string that took the text's memory
 };
+
+// A string this long that fills most of the text reuses the text's memory instead of a copy:
+// a 64 MiB request's content member would otherwise double the request's memory while parsing.
+constexpr std::size_t kTakeOverUnits = 64 * 1024;
 
 std::unique_ptr<JsonValue> JsonReader::parseDocument() {
   if (!skipWhitespace()) {
@@ -245,10 +254,16 @@ unsigned JsonReader::parseExponentSteps() {
 // a large member is copied once into a buffer of its own size.
 bool JsonReader::extractString(std::u16string& out) {
   out.clear();
-  for (;;) {
+  for (bool first = true;; first = false) {
     const char16_t* run = cursor_;
     cursor_ = findStringDelimiter(cursor_);
-    out.append(run, static_cast<std::size_t>(cursor_ - run));
+    const auto length = static_cast<std::size_t>(cursor_ - run);
+    if (first && *cursor_ == u'"' && spare_ != nullptr && length >= kTakeOverUnits &&
+        length >= spare_->size() / 2) {
+      takeOverText(run, length, out);
+      return true;
+    }
+    out.append(run, length);
     const char16_t unit = *cursor_;
     if (unit == u'"') {
       ++cursor_;
@@ -265,6 +280,21 @@ bool JsonReader::extractString(std::u16string& out) {
       return false;  // the end of the text, or a raw control unit
     }
   }
+}
+
+// The string [run, run + length) has no escapes and the cursor stands on its closing quotation
+// mark. What follows it moves to a buffer of its own, the string moves to the front of the text's
+// buffer, and that buffer becomes the string. Happens once: the cursor then reads rest_.
+void JsonReader::takeOverText(const char16_t* run, std::size_t length, std::u16string& out) {
+  std::u16string& text = *spare_;
+  spare_ = nullptr;
+  const char16_t* const afterQuote = cursor_ + 1;
+  rest_.assign(afterQuote, static_cast<std::size_t>(text.data() + text.size() - afterQuote));
+  text.erase(0, static_cast<std::size_t>(run - text.data()));
+  text.resize(length);
+  out = std::move(text);
+  text.clear();
+  cursor_ = rest_.c_str();
 }
 
 // The cursor stands on the backslash; each escape adds exactly one code unit.
@@ -393,4 +423,10 @@ std::unique_ptr<JsonValue> JsonValue::parse(const char16_t* text) {
     return nullptr;
   }
   return JsonReader(text).parseDocument();
+}
+
+std::unique_ptr<JsonValue> JsonValue::parse(std::u16string&& text) {
+  auto value = JsonReader(text).parseDocument();
+  std::u16string().swap(text);  // consumed, whether or not a string took its memory
+  return value;
 }

@@ -106,9 +106,9 @@ std::size_t utf8Length(const std::u16string& text) {
 }
 
 std::u16string processingMessage(std::u16string message) {
-  std::unique_ptr<JsonValue> request = JsonValue::parse(message.c_str());
-  // The tree holds all it needs; the text can be a large Base64 request.
-  std::u16string().swap(message);
+  // The tree holds all it needs; the text can be a large Base64 request,
+  // whose memory the content member takes over.
+  std::unique_ptr<JsonValue> request = JsonValue::parse(std::move(message));
   if (!request) {
     LOG_ERROR << u"JSON failed to parse";
     return {};

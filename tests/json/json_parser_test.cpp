@@ -291,4 +291,47 @@ TEST(JsonParse, ReadsALargeMemberIntoAStringOfExactlyItsSize) {
   EXPECT_EQ(content->asString().capacity(), base64.size());
 }
 
+// Parsing a text it may consume gives the same tree, whether or not a large string takes the
+// text's memory over, and leaves the text empty.
+TEST(JsonParseConsuming, GivesTheSameTreeAsParsingABorrowedText) {
+  const std::u16string big(200000, u'Q');
+  const std::u16string other(150000, u'R');
+  struct Case {
+    const char* name;
+    std::u16string text;
+  };
+  const Case cases[] = {
+      {"member among others", u"{\"contentId\":\"1\",\"data\":{\"a\":1,\"contentFile\":\"" + big +
+                                  u"\",\"z\":[true,\"x\",-0.3e1]}}"},
+      {"the root", u"\"" + big + u"\""},
+      {"a key", u"{\"" + big + u"\":null}"},
+      {"an escape inside", u"[\"" + big + u"\\n" + big + u"\"]"},
+      {"a tab inside", u"[\"" + big + u"\t\"]"},
+      {"less than half of the text", u"[\"" + other + u"\",\"" + big + u"\"]"},
+      {"two large strings", u"[\"" + big + u"\",\"" + other + u"\"]"},
+      {"text after U+0000", u"\"" + big + u"\"" + std::u16string(1, u'\0') + u"garbage"},
+      {"small", u"{\"a\":\"b\"}"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto borrowed = JsonValue::parse(c.text.c_str());
+    ASSERT_NE(borrowed, nullptr);
+    std::u16string text = c.text;
+    auto consumed = JsonValue::parse(std::move(text));
+    ASSERT_NE(consumed, nullptr);
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(consumed->stringify(), borrowed->stringify());
+  }
+}
+
+TEST(JsonParseConsuming, FailsLikeParsingABorrowedText) {
+  const std::u16string big(200000, u'Q');
+  for (const std::u16string& text :
+       {u"{\"a\":\"" + big + u"\"", u"[\"" + big + u"\",]", u"\"" + big + u"\" x",
+        u"{\"" + big + u"\"}", u"\"" + big}) {
+    EXPECT_EQ(JsonValue::parse(text.c_str()), nullptr);
+    EXPECT_EQ(JsonValue::parse(std::u16string(text)), nullptr);
+  }
+}
+
 }  // namespace
