@@ -3,6 +3,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/memory.h"
+
 // All tables are constant-initialised at compile time, so they are complete
 // before the entry point runs and are only ever read.
 
@@ -108,6 +110,8 @@ template <typename Unit>
 const Unit* decodeRun(const Unit* p, const Unit* const end, std::vector<std::uint8_t>& bytes) {
   const std::size_t size = static_cast<std::size_t>(end - p);
   // Three bytes per whole group, at most two from a partial one.
+  bytes.reserve(size / 4 * 3 + 2);
+  platform::preferLargePages(bytes.data(), bytes.capacity());
   bytes.resize(size / 4 * 3 + 2);
   std::uint8_t* const begin = bytes.data();
   std::uint8_t* out = begin;

@@ -7,6 +7,7 @@
 
 #include "host/text_convert.h"
 #include "logging/log.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -45,6 +46,7 @@ std::u16string readMessage(std::uint32_t length) {
     discardMessage(length);
     throw std::bad_alloc();
   }
+  platform::preferLargePages(buffer.get(), length);
   std::size_t got = std::fread(buffer.get(), 1, length, stdin);
   if (got < length) std::memset(buffer.get() + got, 0, length - got);
   return utf8ToWide(buffer.get(), length);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/code_page.h"
+#include "platform/memory.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -360,7 +361,10 @@ std::u16string utf8ToWide(const char* data, std::size_t size) {
     const std::size_t length = static_cast<std::size_t>(out - buffer);
     // Once: this slice and one unit per byte left, which is always enough
     // and exact for a text of one slice.
-    if (result.empty()) result.reserve(length + static_cast<std::size_t>(end - p));
+    if (result.empty()) {
+      result.reserve(length + static_cast<std::size_t>(end - p));
+      platform::preferLargePages(result.data(), result.capacity() * sizeof(char16_t));
+    }
     result.append(buffer, length);
   }
   return result;

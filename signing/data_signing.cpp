@@ -4,6 +4,7 @@
 #include "host/text_convert.h"
 #include "logging/log.h"
 #include "platform/file_system.h"
+#include "platform/memory.h"
 #include "signing/data_signed.h"
 #include "vendor/av_crypt_mail.h"
 
@@ -97,6 +98,7 @@ bool DataSigned::signData(std::uint32_t handle, const char16_t* path, ByteBuffer
     LOG_ERROR << description;
     return false;
   }
+  platform::preferLargePages(data.get(), static_cast<std::size_t>(size));
   // A file that shrank since its size was taken must not be signed with
   // stale bytes in the buffer.
   if (file.read(data.get(), static_cast<std::size_t>(size)) != size) {
