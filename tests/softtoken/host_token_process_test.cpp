@@ -77,6 +77,30 @@ TEST_F(HostTokenTest, SignsContentAndFilePathsVerifiably) {
   EXPECT_EQ(std::vector<std::string>(), temp_.entries("vorna_data_signed"));
 }
 
+// Nothing but the ten operations couples the host to its vendor library: one
+// injected ahead of the library next to the host drives it completely.
+TEST_F(HostTokenTest, AnyLibraryWithTheTenOperationsCanBeInjected) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer's runtime must come first among preloaded libraries";
+#endif
+  const std::string content = "injected";
+  HostRun run = runHost(
+      frame(request(R"("requestAction":"getCertificate","containerName":"signer")")) +
+          frame(
+              request(R"("requestAction":"getSignature","containerName":"signer","contentFile":")" +
+                      toBase64(content) + "\"")),
+      environment({"LD_PRELOAD=" QUORVANT_SOFTTOKEN_DIR "/libAvCryptMail.so",
+                   std::string(softtoken::kStoreVariable) + "=" + store()}));
+  EXPECT_EQ(0, run.exitCode) << run.errors;
+  ASSERT_EQ(2u, run.answers.size()) << run.errors;
+  std::string certificate = dataString(run.answers[0], u"certificate").value_or("");
+  std::string signature = dataString(run.answers[1], u"signature").value_or("");
+  // The test double next to the host would have answered "CERT:signer".
+  ASSERT_NE(fromBase64(certificate).value_or(""), "CERT:signer");
+  writeFile("injected.bin", content);
+  EXPECT_TRUE(opensslVerifies(signature, certificate, "injected.bin"));
+}
+
 // Sessions live in the host process: the browser keeps one host per port
 // and sends the handle back in later requests.
 TEST_F(HostTokenTest, SessionOfTheBrowserSignsUntilClosed) {
