@@ -86,7 +86,7 @@ struct Utf8Case {
   const char* error;  // the message, or nullptr for success
 };
 
-TEST(Utf8ToWide, MatchesThePartsEdgeCases) {
+TEST(Utf8ToWide, ConvertsTheDocumentedEdgeCases) {
   const Utf8Case cases[] = {
       {"", u"", nullptr},
       {bytesOf({0xF0, 0x9F, 0x98, 0x80}), u"\xD83D\xDE00", nullptr},
@@ -128,7 +128,7 @@ struct Utf16Case {
   const char* error;
 };
 
-TEST(WideToUtf8, MatchesThePartsEdgeCases) {
+TEST(WideToUtf8, ConvertsTheDocumentedEdgeCases) {
   const Utf16Case cases[] = {
       {u"", "", nullptr},
       {u"\xD83D\xDE00", bytesOf({0xF0, 0x9F, 0x98, 0x80}), nullptr},
@@ -170,18 +170,6 @@ TEST(Utf8ToWide, MatchesUtfcppOnEveryTwoByteInput) {
     for (int b = 0; b < 256; ++b) {
       const std::string bytes = bytesOf({a, b});
       ASSERT_EQ(ours(bytes), reference(bytes)) << a << " " << b;
-    }
-  }
-}
-
-TEST(Utf8ToWide, MatchesUtfcppOnEveryNonAsciiLeadAndSecondByte) {
-  // Every lead from 0xC0 with every second byte and third bytes of each class.
-  for (int a = 0xC0; a < 0x100; ++a) {
-    for (int b = 0; b < 256; ++b) {
-      for (int c : {0x41, 0x80, 0xBF, 0xC0}) {
-        const std::string bytes = bytesOf({a, b, c});
-        ASSERT_EQ(ours(bytes), reference(bytes)) << a << " " << b << " " << c;
-      }
     }
   }
 }
@@ -265,15 +253,6 @@ std::string randomText(std::mt19937& random, std::size_t characters) {
   return text;
 }
 
-TEST(Utf8ToWide, MatchesUtfcppOnValidGeneratedText) {
-  std::mt19937 random(12345);
-  for (int round = 0; round < 3000; ++round) {
-    const std::string text = randomText(random, random() % 60);
-    ASSERT_EQ(ours(text), reference(text)) << testing::PrintToString(text);
-    EXPECT_EQ(ours(text).error, "");
-  }
-}
-
 TEST(Utf8ToWide, MatchesUtfcppWithAnErrorAtEveryOffset) {
   std::mt19937 random(777);
   for (int round = 0; round < 12; ++round) {
@@ -308,12 +287,6 @@ TEST(Utf8ToWide, MatchesUtfcppAcrossSliceEnds) {
   }
 }
 
-TEST(Utf8ToWide, ConvertsALargeMixedText) {
-  std::mt19937 random(99);
-  const std::string text = randomText(random, 200000);
-  EXPECT_EQ(ours(text), reference(text));
-}
-
 // Units at the edges of every class the encoder distinguishes.
 const char16_t kEdgeUnits[] = {0x0000, 0x0041, 0x007F, 0x0080, 0x0410, 0x07FF, 0x0800, 0x20AC,
                                0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFF};
@@ -330,22 +303,6 @@ TEST(WideToUtf8, MatchesUtfcppOnEverySingleUnitAfterAsciiRuns) {
       const std::u16string text =
           wideAsciiRun(prefix) + static_cast<char16_t>(unit) + wideAsciiRun(prefix % 3);
       ASSERT_EQ(ours(text), reference(text)) << unit;
-    }
-  }
-}
-
-TEST(WideToUtf8, MatchesUtfcppOnEdgeUnitTriples) {
-  for (std::size_t prefix : kPrefixLengths) {
-    for (char16_t a : kEdgeUnits) {
-      for (char16_t b : kEdgeUnits) {
-        for (char16_t c : kEdgeUnits) {
-          std::u16string text = wideAsciiRun(prefix);
-          text += {a, b, c};
-          ASSERT_EQ(ours(text), reference(text)) << a << " " << b << " " << c;
-          text += wideAsciiRun(17);
-          ASSERT_EQ(ours(text), reference(text)) << a << " " << b << " " << c;
-        }
-      }
     }
   }
 }
@@ -395,14 +352,6 @@ TEST(WideToUtf8, MatchesUtfcppAcrossSliceEnds) {
       }
     }
   }
-}
-
-TEST(WideToUtf8, RoundTripsALargeMixedText) {
-  std::mt19937 random(99);
-  const std::string text = randomText(random, 200000);
-  const std::u16string wide = utf8ToWide(text);
-  EXPECT_EQ(ours(wide), reference(wide));
-  EXPECT_EQ(wideToUtf8(wide), text);
 }
 
 TEST(AnsiConversions, ForwardToThePlatformCodePage) {

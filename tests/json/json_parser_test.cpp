@@ -16,7 +16,7 @@ struct ParseCase {
   std::optional<std::u16string> written;  // nullopt: the parse fails
 };
 
-TEST(JsonParse, AcceptsAndRejectsDocumentsAsThePartDescribes) {
+TEST(JsonParse, AcceptsAndRejectsDocuments) {
   const std::vector<ParseCase> cases = {
       // Empty containers, whitespace.
       {u"{}", u"{}"},
