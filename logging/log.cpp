@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "logging/random_string.h"
 #include "platform/code_page.h"
@@ -169,7 +170,10 @@ void startLog(int maxSeverity) {
   platform::NamedLock lock("quorvantCreateLogNameLock");
   std::srand(platform::processId());
 
-  std::string directory = platform::wideToAnsi(platform::temporaryPath());
+  // Without a private temporary folder the host logs nothing.
+  std::optional<std::u16string> folder = platform::temporaryPath();
+  if (!folder) return;
+  std::string directory = platform::wideToAnsi(*folder);
   std::string name = directory + "Quorvant_" + randomString(7) + ".log";
   while (platform::pathExists(name)) name = directory + "Quorvant_" + randomString(7) + ".log";
   logging::chosenPath() = name;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -9,18 +10,18 @@ namespace platform {
 // The path separator: '\\' on Windows, '/' on POSIX.
 extern const char16_t kPathSeparator;
 
-// The user's temporary directory as UTF-16, ending in the separator; empty
-// when the system cannot tell.
-std::u16string temporaryPath();
+// The user's temporary folder as UTF-16, ending in the separator. Windows:
+// GetTempPathW, already per user; an empty path when the system cannot tell
+// (callers then work in the current directory). POSIX: a folder private to
+// the user, $XDG_RUNTIME_DIR/quorvant/ or ${TMPDIR:-/tmp}/quorvant-<uid>/,
+// made with mode 0700 when missing; no value when it is not a real
+// directory owned by the user and closed to others, so nothing of ours ever
+// goes into a place that another user controls.
+std::optional<std::u16string> temporaryPath();
 
 // Creates one directory level (private to the user on POSIX). False when it
 // was not created, an existing directory included.
 bool createDirectory(const std::u16string& path);
-
-// True when `path` is a directory that only the current user can change (on
-// POSIX: not a link, owned by the user, not writable by group or others), so
-// a file staged in it cannot be swapped by someone else before it is read.
-bool isPrivateDirectory(const std::u16string& path);
 
 // True when something (file or directory) exists at `path` (ANSI code page).
 bool pathExists(const std::string& path);
@@ -56,7 +57,9 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // `path` is UTF-16. False when the file cannot be opened.
+  // `path` is UTF-16. Never blocks: false at once when the path cannot be
+  // opened or is not a regular file (a FIFO, socket, device, directory, a
+  // Windows console or pipe name).
   bool open(const std::u16string& path);
   // The file's size in bytes; false when it cannot be taken.
   bool size(std::uint64_t& bytes);

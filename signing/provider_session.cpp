@@ -55,9 +55,9 @@ bool DataSigned::openCryptoProvider(std::uint32_t& handle, const char* container
   if (status != 0) {
     description = systemErrorMessage(status);
     LOG_ERROR << u"AAvCmLogin: " << description;
-    // Start-up and shutdown are paired per session; without a session the
-    // start-up would stay counted in the library for the life of the host.
-    AvCmInit(AVCMF_SHUTDOWN);
+    // No shutdown here: what the library does with its start-up after a
+    // failed login is unknown, and a shutdown too many could end the
+    // start-up that other open sessions rely on.
     return false;
   }
   LOG_DEBUG << u"AvCmLogin success...";

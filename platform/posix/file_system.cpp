@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "platform/code_page.h"
 #include "platform/console.h"
@@ -15,24 +16,44 @@ namespace platform {
 
 const char16_t kPathSeparator = u'/';
 
-std::u16string temporaryPath() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string path = (dir != nullptr && dir[0] == '/') ? dir : "/tmp";
-  if (path.back() != '/') path += '/';
-  return ansiToWide(path);
+namespace {
+
+// A real directory (not a link) owned by the user with no access for others.
+bool isPrivateFolder(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) return false;
+  return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+}
+
+std::string absoluteFolder(const char* variable) {
+  const char* value = std::getenv(variable);
+  std::string path = (value != nullptr && value[0] == '/') ? value : "";
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+std::optional<std::u16string> temporaryPath() {
+  // A shared /tmp would let any local user block our locks or plant our
+  // data directory, so we always work inside a folder of our own.
+  std::string runtime = absoluteFolder("XDG_RUNTIME_DIR");
+  std::string folder;
+  if (!runtime.empty() && isPrivateFolder(runtime)) {
+    folder = runtime + "/quorvant";
+  } else {
+    std::string base = absoluteFolder("TMPDIR");
+    if (base.empty()) base = "/tmp";
+    if (base.back() != '/') base += '/';
+    folder = base + "quorvant-" + std::to_string(::geteuid());
+  }
+  (void)::mkdir(folder.c_str(), 0700);
+  if (!isPrivateFolder(folder)) return std::nullopt;
+  return ansiToWide(folder + '/');
 }
 
 bool createDirectory(const std::u16string& path) {
   return ::mkdir(wideToAnsi(path).c_str(), 0700) == 0;
-}
-
-bool isPrivateDirectory(const std::u16string& path) {
-  // A trailing '/' would make lstat follow a link; look at the link itself.
-  std::string name = wideToAnsi(path);
-  while (name.size() > 1 && name.back() == '/') name.pop_back();
-  struct stat info;
-  if (::lstat(name.c_str(), &info) != 0) return false;
-  return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 022) == 0;
 }
 
 bool pathExists(const std::string& path) {
@@ -67,11 +88,12 @@ InputFile::~InputFile() { close(); }
 
 bool InputFile::open(const std::u16string& path) {
   close();
-  int fd = ::open(wideToAnsi(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO without a writer would wait for one for good.
+  // Only a regular file is data; a device or pipe is refused at once.
+  int fd = ::open(wideToAnsi(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  // A directory opens on POSIX but not on Windows; refuse it the same way.
   struct stat info;
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
     return false;
   }
@@ -82,8 +104,6 @@ bool InputFile::open(const std::u16string& path) {
 bool InputFile::size(std::uint64_t& bytes) {
   struct stat info;
   if (handle_ < 0 || ::fstat(static_cast<int>(handle_), &info) != 0) return false;
-  // A pipe or a device has no size to take.
-  if (!S_ISREG(info.st_mode)) return false;
   bytes = static_cast<std::uint64_t>(info.st_size);
   return true;
 }

@@ -15,7 +15,10 @@ namespace platform {
 // flock on a lock file in the temporary directory: the kernel drops the lock
 // when its holder dies, so a crashed host never blocks the others.
 NamedLock::NamedLock(const char* name) : handle_(-1) {
-  std::string path = wideToAnsi(temporaryPath()) + name + ".lock";
+  // Without a private folder there is no lock file that others cannot hold.
+  std::optional<std::u16string> folder = temporaryPath();
+  if (!folder) return;
+  std::string path = wideToAnsi(*folder) + name + ".lock";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return;
   int status;

@@ -18,19 +18,16 @@ constexpr DWORD kMaxChunk = 0x40000000;
 
 const char16_t kPathSeparator = u'\\';
 
-std::u16string temporaryPath() {
+std::optional<std::u16string> temporaryPath() {
   wchar_t buffer[260] = {};
   DWORD length = GetTempPathW(260, buffer);
-  if (length == 0 || length > 260) return {};
+  if (length == 0 || length > 260) return std::u16string();
   return std::u16string(reinterpret_cast<const char16_t*>(buffer), length);
 }
 
 bool createDirectory(const std::u16string& path) {
   return CreateDirectoryW(reinterpret_cast<const wchar_t*>(path.c_str()), nullptr) != 0;
 }
-
-// The temporary directory is the user's own on Windows.
-bool isPrivateDirectory(const std::u16string&) { return true; }
 
 bool pathExists(const std::string& path) {
   struct _stat64 info;
@@ -71,6 +68,11 @@ bool InputFile::open(const std::u16string& path) {
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
+  // CON, NUL, COM ports and pipes open too; only a disk file is data.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return false;
+  }
   handle_ = reinterpret_cast<std::intptr_t>(file);
   return true;
 }

@@ -28,6 +28,7 @@ TEST_P(ExactAnswerTest, AnswerTextIsExact) {
 }
 
 const char kClean[] = "exit startups=0 sessions=0 messages=0 certificates=0";
+const char kStartupLeft[] = "exit startups=1 sessions=0 messages=0 certificates=0";
 const char kCertificateC1[] =
     R"({"contentId":"42","data":{"requestAction":"getCertificate","containerName":"C1"}})";
 const char kSignatureFileDataMissing[] =
@@ -285,10 +286,15 @@ const CallOrder kCallOrders[] = {
      {"AvCmInit 1", "AvCmLogin", "AvCmLogout", "AvCmInit 2"}, kClean},
     {"SignatureWithoutDataCallsNothing", "",
      R"({"data":{"requestAction":"getSignature","containerName":"C1"}})", {}, kClean},
-    // A failed login shuts the library down again: no start-up is left over.
+    // A failed login is followed by no call: its start-up stays unmatched.
+    {"OpenOfMissingContainer", "",
+     R"({"data":{"requestAction":"openCryptoProvider","containerName":"missing-key"}})",
+     {"AvCmInit 1", "AvCmLogin"}, kStartupLeft},
     {"CertificateOfMissingContainer", "",
      R"({"data":{"requestAction":"getCertificate","containerName":"missing-key"}})",
-     {"AvCmInit 1", "AvCmLogin", "AvCmInit 2"}, kClean},
+     {"AvCmInit 1", "AvCmLogin"}, kStartupLeft},
+    {"SignatureOfMissingContainer", "", signHello("missing-key"), {"AvCmInit 1", "AvCmLogin"},
+     kStartupLeft},
 };
 
 INSTANTIATE_TEST_SUITE_P(HostActions, CallOrderTest, ::testing::ValuesIn(kCallOrders),

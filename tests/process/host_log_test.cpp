@@ -38,9 +38,9 @@ class HostLogTest : public HostTest {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
     std::vector<std::string> records;
-    for (const auto& name : temp_.entries()) {
+    for (const auto& name : temp_.entries(temp_.hostFolder())) {
       if (!std::regex_match(name, std::regex("Quorvant_[0-9A-Za-z]{7}\\.log"))) continue;
-      std::ifstream log(tempPath() + "/" + name);
+      std::ifstream log(temp_.hostPath() + "/" + name);
       for (std::string line; std::getline(log, line);) records.push_back(line);
     }
     return records;

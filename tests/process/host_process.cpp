@@ -62,7 +62,10 @@ std::vector<std::string> childEnvironment(const Environment& extra) {
   std::vector<std::string> entries;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string text = *entry;
-    if ((!launched && startsWith(text, "TMPDIR=")) || startsWith(text, "AVCM_FAKE_")) continue;
+    if ((!launched && (startsWith(text, "TMPDIR=") || startsWith(text, "XDG_RUNTIME_DIR="))) ||
+        startsWith(text, "AVCM_FAKE_")) {
+      continue;
+    }
     entries.push_back(text);
   }
   for (const std::string& entry : extra) {

@@ -1,6 +1,11 @@
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -169,18 +174,48 @@ TEST_F(StagedFiles, DefaultDirectoryIsPrivateAndEmptyAfterTheAnswer) {
   EXPECT_EQ(0, run.exitCode) << run.errors;
   ASSERT_EQ(1u, run.answers.size());
   EXPECT_EQ(signedMessage("C1", content), signedMessageOf(run.answers[0]));
-  const std::string directory = tempPath() + "/vorna_data_signed";
+  const std::string directory = temp_.hostPath() + "/vorna_data_signed";
   struct stat info = {};
   ASSERT_EQ(0, ::stat(directory.c_str(), &info));
   EXPECT_TRUE(S_ISDIR(info.st_mode));
   EXPECT_EQ(0700u, info.st_mode & 07777u);
   EXPECT_EQ(std::vector<std::string>{}, entriesOf(directory));
   // Logging is off: no log file appears beside it.
-  for (const std::string& name : entriesOf(tempPath())) {
+  for (const std::string& name : entriesOf(temp_.hostPath())) {
     EXPECT_FALSE(name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0 &&
                  name != "calls.log")
         << name;
   }
+}
+
+// Another local user holds a lock file of the old name in the shared base
+// and owns a folder of the host's name there: the host neither waits nor
+// leaves anything in that folder.
+TEST_F(StagedFiles, AnotherUsersLockAndFolderNeitherBlockNorReceive) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  ASSERT_EQ(0, ::chmod(tempPath().c_str(), 01777));
+  const std::string folder = temp_.hostPath();
+  int ready[2];
+  ASSERT_EQ(0, ::pipe(ready));
+  const pid_t other = ::fork();
+  if (other == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(1);
+    for (const char* name : {"quorvantCreateLogNameLock", "quorvantCreateDataFileLock"}) {
+      int fd = ::open((tempPath() + "/" + name + ".lock").c_str(), O_RDWR | O_CREAT, 0666);
+      if (fd < 0 || ::flock(fd, LOCK_EX) != 0) _exit(1);
+    }
+    if (::mkdir(folder.c_str(), 0777) != 0 || ::write(ready[1], "x", 1) != 1) _exit(1);
+    ::pause();
+  }
+  char byte = 0;
+  ASSERT_EQ(1, ::read(ready[0], &byte, 1));
+  HostRun run = ask({signatureRequest("C1", "data", "")});
+  ::kill(other, SIGKILL);
+  ::waitpid(other, nullptr, 0);
+  ASSERT_EQ(1u, run.answers.size());
+  EXPECT_EQ("Bad parameter fileData in action getSignature",
+            dataString(run.answers[0], u"description").value_or(""));
+  EXPECT_EQ(std::vector<std::string>{}, entriesOf(folder));
 }
 
 TEST_F(StagedFiles, WorkingDirectoryWithoutParentGetsNoFile) {

@@ -50,7 +50,7 @@ TEST_F(HostStress, SixteenHostsShareTheWorkingAndDefaultDirectories) {
     EXPECT_EQ(kNothingOpen, libraryExitLine(record));
   }
   EXPECT_EQ(std::vector<std::string>{}, temp_.entries("shared"));
-  EXPECT_EQ(std::vector<std::string>{}, temp_.entries("vorna_data_signed"));
+  EXPECT_EQ(std::vector<std::string>{}, temp_.entries(temp_.hostFolder() + "/vorna_data_signed"));
 }
 
 TEST_F(HostStress, HostWithClosedAnswerStreamReadsToTheEndAndExitsCleanly) {
@@ -74,7 +74,7 @@ TEST_F(HostStress, HostWithClosedAnswerStreamReadsToTheEndAndExitsCleanly) {
   EXPECT_EQ(staged, std::count(calls.begin(), calls.end(), "AvCmOpenMsg"));
   EXPECT_EQ(kNothingOpen, libraryExitLine(recordPath()));
   EXPECT_EQ(std::vector<std::string>{}, temp_.entries("shared"));
-  EXPECT_EQ(std::vector<std::string>{}, temp_.entries("vorna_data_signed"));
+  EXPECT_EQ(std::vector<std::string>{}, temp_.entries(temp_.hostFolder() + "/vorna_data_signed"));
 }
 
 }  // namespace

@@ -70,6 +70,17 @@ TEST_F(WindowsPaths, FileNamedWithDriveAndBackslashesIsSigned) {
   EXPECT_EQ(signedMessage("C1", data), signatureOf(run.answers[0]));
 }
 
+// Console, null, pipe and port names open on Windows but are no data file.
+TEST_F(WindowsPaths, DeviceAndPipeNamesAreRefusedAtOnce) {
+  for (const char* name : {"CON", "NUL", R"(\\\\.\\pipe\\quorvant-test)", R"(\\\\.\\COM1)"}) {
+    SCOPED_TRACE(name);
+    HostRun run = ask({R"({"data":{"requestAction":"getSignature","containerName":"C1",)"
+                       R"("fileDataPath":")" + std::string(name) + R"("}})"});
+    ASSERT_EQ(1u, run.answers.size());
+    EXPECT_EQ("Error open file data", dataString(run.answers[0], u"description").value_or(""));
+  }
+}
+
 // GetTempPathW under Wine gives the Wine user's temporary folder, whatever
 // TMPDIR says; the stage script passes its place on this machine.
 TEST_F(WindowsPaths, DefaultDataDirectoryIsInTheUsersTemporaryFolder) {
