@@ -4,17 +4,14 @@
 #include <optional>
 #include <vector>
 
-#include "files/base64.h"
-#include "host/text_convert.h"
 #include "logging/log.h"
 #include "logging/random_string.h"
 #include "platform/file_system.h"
 #include "platform/named_lock.h"
-#include "requests/request_fields.h"
+#include "text/base64.h"
+#include "text/text_convert.h"
 
 namespace {
-
-constexpr const char16_t* kDefaultDataDirectoryName = u"vorna_data_signed";
 
 std::string drawDataFileName(const std::string& directory) {
   return directory + "Quorvant_" + randomString(7) + ".bin";
@@ -84,27 +81,4 @@ std::u16string createDataFile(const std::u16string& directory, const std::u16str
   std::u16string widePath = ansiToWide(path);
   LOG_DEBUG << u"Write file " << widePath << u" ok...";
   return widePath;
-}
-
-std::u16string stageContentFile(const JsonValue& request) {
-  const JsonValue* content = findDataMember(request, u"contentFile");
-  if (content == nullptr || !content->isString()) return {};
-
-  std::u16string directory = getWorkingDirectory(request);
-  if (!directory.empty()) {
-    if (directory.back() != platform::kPathSeparator) directory += platform::kPathSeparator;
-    platform::createDirectory(directory);
-  } else {
-    directory = defaultDataDirectory();
-    if (directory.empty()) {
-      LOG_ERROR << u"Error open file " << kDefaultDataDirectoryName;
-      return {};
-    }
-  }
-  return createDataFile(directory, content->asString());
-}
-
-std::u16string dataFilePath(const JsonValue& request) {
-  std::u16string path = getFileDataPath(request);
-  return path.empty() ? stageContentFile(request) : path;
 }

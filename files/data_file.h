@@ -2,12 +2,13 @@
 
 #include <string>
 
-#include "json/json_value.h"
-
 // Data files: request content staged on disk for signing, named
 // "Quorvant_" + 7 random characters + ".bin". Paths are UTF-16 and end in the
 // platform's separator when they name a directory; an empty path means that
 // there is no file.
+
+// The name of the default working directory in the temporary folder.
+inline constexpr const char16_t* kDefaultDataDirectoryName = u"vorna_data_signed";
 
 // The default working directory, "vorna_data_signed" in the user's
 // temporary folder (relative to the current directory when Windows cannot
@@ -21,12 +22,3 @@ std::u16string defaultDataDirectory();
 // file cannot be created or written (no partial file is left behind). The
 // name is chosen and the file written under a cross-process lock.
 std::u16string createDataFile(const std::u16string& directory, const std::u16string& content);
-
-// Stages the request's "contentFile" into the request's "workingDirectory"
-// (created when missing) or the default one. Empty when the request has no
-// string "contentFile" (nothing is created) or staging failed.
-std::u16string stageContentFile(const JsonValue& request);
-
-// The path to sign: the request's "fileDataPath" when not empty (used as
-// given, never removed), else the result of stageContentFile.
-std::u16string dataFilePath(const JsonValue& request);

@@ -18,7 +18,7 @@
 
 #include "host/message_channel.h"
 #include "host/message_loop.h"
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 #include "json/json_value.h"
 
 namespace {

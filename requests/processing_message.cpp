@@ -3,12 +3,12 @@
 #include <memory>
 #include <utility>
 
-#include "files/data_file.h"
-#include "host/text_convert.h"
 #include "logging/log.h"
 #include "platform/file_system.h"
+#include "requests/content_staging.h"
 #include "requests/request_fields.h"
 #include "signing/data_signed.h"
+#include "text/text_convert.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include <new>
 
-#include "files/base64.h"
-#include "host/text_convert.h"
 #include "logging/log.h"
 #include "signing/data_signed.h"
+#include "text/base64.h"
+#include "text/text_convert.h"
 #include "vendor/av_crypt_mail.h"
 
 namespace vorna {

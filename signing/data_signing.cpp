@@ -1,11 +1,11 @@
 #include <new>
 
-#include "files/base64.h"
-#include "host/text_convert.h"
 #include "logging/log.h"
 #include "platform/file_system.h"
 #include "platform/memory.h"
 #include "signing/data_signed.h"
+#include "text/base64.h"
+#include "text/text_convert.h"
 #include "vendor/av_crypt_mail.h"
 
 namespace vorna {

@@ -1,8 +1,8 @@
 #include <vector>
 
-#include "host/text_convert.h"
 #include "logging/log.h"
 #include "signing/data_signed.h"
+#include "text/text_convert.h"
 #include "vendor/av_crypt_mail.h"
 
 namespace vorna {

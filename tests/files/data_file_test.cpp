@@ -1,4 +1,5 @@
 #include "files/data_file.h"
+#include "requests/content_staging.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>

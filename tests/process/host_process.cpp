@@ -13,7 +13,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 
 extern char** environ;
 

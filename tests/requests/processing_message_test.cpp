@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "files/base64.h"
+#include "text/base64.h"
 #include "tests/support/fake_library.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "files/base64.h"
+#include "text/base64.h"
 #include "tests/support/fake_library.h"
 
 using vorna::DataSigned;

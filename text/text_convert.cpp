@@ -1,4 +1,4 @@
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 
 #include <utf8.h>
 

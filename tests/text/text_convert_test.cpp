@@ -1,4 +1,4 @@
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 
 #include <gtest/gtest.h>
 #include <utf8cpp/utf8.h>

@@ -1,4 +1,4 @@
-#include "files/base64.h"
+#include "text/base64.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 
 namespace {
 
