@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Static analysis stage: clang-format (.clang-format), clang-tidy (.clang-tidy)
+# Static analysis stage: include layers (scripts/check-layers), clang-format (.clang-format), clang-tidy (.clang-tidy)
 # and cppcheck over the enforced folders, each with zero findings allowed.
 # platform/win32 builds only with MinGW, so clang-tidy cannot check it here.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+
+echo "== lint: include layers (README layout table)"
+scripts/check-layers
 
 scripts/install-packages clang-format clang-tidy cppcheck
 
