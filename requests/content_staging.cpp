@@ -4,6 +4,7 @@
 #include "logging/log.h"
 #include "platform/file_system.h"
 #include "requests/request_fields.h"
+#include "text/text_convert.h"
 
 std::u16string stageContentFile(const JsonValue& request) {
   const JsonValue* content = findDataMember(request, u"contentFile");
@@ -12,7 +13,7 @@ std::u16string stageContentFile(const JsonValue& request) {
   std::u16string directory = getWorkingDirectory(request);
   if (!directory.empty()) {
     if (directory.back() != platform::kPathSeparator) directory += platform::kPathSeparator;
-    platform::createDirectory(directory);
+    platform::createDirectory(toPath(directory));
   } else {
     directory = defaultDataDirectory();
     if (directory.empty()) {

@@ -9,12 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/code_page.h"
 #include "platform/console.h"
 
 namespace platform {
-
-const char16_t kPathSeparator = u'/';
 
 namespace {
 
@@ -34,7 +31,7 @@ std::string absoluteFolder(const char* variable) {
 
 }  // namespace
 
-std::optional<std::u16string> temporaryPath() {
+std::optional<Path> temporaryPath() {
   // A shared /tmp would let any local user block our locks or plant our
   // data directory, so we always work inside a folder of our own.
   std::string runtime = absoluteFolder("XDG_RUNTIME_DIR");
@@ -49,23 +46,21 @@ std::optional<std::u16string> temporaryPath() {
   }
   (void)::mkdir(folder.c_str(), 0700);
   if (!isPrivateFolder(folder)) return std::nullopt;
-  return ansiToWide(folder + '/');
+  return folder + '/';
 }
 
-bool createDirectory(const std::u16string& path) {
-  return ::mkdir(wideToAnsi(path).c_str(), 0700) == 0;
-}
+bool createDirectory(const Path& path) { return ::mkdir(path.c_str(), 0700) == 0; }
 
-bool pathExists(const std::string& path) {
+bool pathExists(const Path& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0;
 }
 
-bool removeFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+bool removeFile(const Path& path) { return std::remove(path.c_str()) == 0; }
 
 NewFile::~NewFile() { close(); }
 
-bool NewFile::create(const std::string& path) {
+bool NewFile::create(const Path& path) {
   close();
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
@@ -74,27 +69,29 @@ bool NewFile::create(const std::string& path) {
 }
 
 bool NewFile::write(const void* data, std::size_t size) {
-  return handle_ >= 0 && writeAll(handle_, data, size);
+  return handle_ != kInvalidHandle && writeAll(handle_, data, size);
 }
 
 bool NewFile::close() {
-  if (handle_ < 0) return true;
+  if (handle_ == kInvalidHandle) return true;
   int status = ::close(static_cast<int>(handle_));
-  handle_ = -1;
+  handle_ = kInvalidHandle;
   return status == 0;
 }
 
 InputFile::~InputFile() { close(); }
 
-bool InputFile::open(const std::u16string& path) {
+bool InputFile::open(const Path& path) {
   close();
   // O_NONBLOCK: opening a FIFO without a writer would wait for one for good.
   // Only a regular file is data; a device or pipe is refused at once.
-  int fd = ::open(wideToAnsi(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  struct stat info;
+  struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     ::close(fd);
+    errno = error;
     return false;
   }
   handle_ = fd;
@@ -103,13 +100,13 @@ bool InputFile::open(const std::u16string& path) {
 
 bool InputFile::size(std::uint64_t& bytes) {
   struct stat info;
-  if (handle_ < 0 || ::fstat(static_cast<int>(handle_), &info) != 0) return false;
+  if (handle_ == kInvalidHandle || ::fstat(static_cast<int>(handle_), &info) != 0) return false;
   bytes = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
 
 std::size_t InputFile::read(void* buffer, std::size_t size) {
-  if (handle_ < 0) return 0;
+  if (handle_ == kInvalidHandle) return 0;
   char* next = static_cast<char*>(buffer);
   std::size_t total = 0;
   while (total < size) {
@@ -122,9 +119,9 @@ std::size_t InputFile::read(void* buffer, std::size_t size) {
 }
 
 void InputFile::close() {
-  if (handle_ < 0) return;
+  if (handle_ == kInvalidHandle) return;
   ::close(static_cast<int>(handle_));
-  handle_ = -1;
+  handle_ = kInvalidHandle;
 }
 
 }  // namespace platform

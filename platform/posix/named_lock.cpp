@@ -7,18 +7,17 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/code_page.h"
 #include "platform/file_system.h"
 
 namespace platform {
 
 // flock on a lock file in the temporary directory: the kernel drops the lock
 // when its holder dies, so a crashed host never blocks the others.
-NamedLock::NamedLock(const char* name) : handle_(-1) {
+NamedLock::NamedLock(const char* name) {
   // Without a private folder there is no lock file that others cannot hold.
-  std::optional<std::u16string> folder = temporaryPath();
+  std::optional<Path> folder = temporaryPath();
   if (!folder) return;
-  std::string path = wideToAnsi(*folder) + name + ".lock";
+  Path path = *folder + name + ".lock";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return;
   int status;
@@ -33,7 +32,7 @@ NamedLock::NamedLock(const char* name) : handle_(-1) {
 }
 
 NamedLock::~NamedLock() {
-  if (handle_ < 0) return;
+  if (handle_ == kInvalidHandle) return;
   flock(static_cast<int>(handle_), LOCK_UN);
   ::close(static_cast<int>(handle_));
 }

@@ -48,9 +48,9 @@ TEST_F(PlatformTest, TemporaryPathIsAFolderPrivateToTheUser) {
     SCOPED_TRACE(c.expected);
     c.runtimeDir ? ::setenv("XDG_RUNTIME_DIR", c.runtimeDir, 1) : ::unsetenv("XDG_RUNTIME_DIR");
     ::setenv("TMPDIR", c.tmpdir.c_str(), 1);
-    std::optional<std::u16string> path = platform::temporaryPath();
+    std::optional<platform::Path> path = platform::temporaryPath();
     ASSERT_TRUE(path);
-    EXPECT_EQ(std::string(path->begin(), path->end()), c.expected);
+    EXPECT_EQ(*path, c.expected);
     struct stat info {};
     EXPECT_EQ(0, ::lstat(c.expected.c_str(), &info));
     EXPECT_EQ(info.st_mode & 07777, 0700u);
@@ -133,7 +133,7 @@ TEST_F(PlatformTest, InputFileReadsSizeAndBytes) {
   std::string path = tmp_.path() + "/in.bin";
   std::ofstream(path, std::ios::binary) << std::string("a\0b", 3);
   platform::InputFile file;
-  ASSERT_TRUE(file.open(std::u16string(path.begin(), path.end())));
+  ASSERT_TRUE(file.open(path));
   std::uint64_t size = 0;
   ASSERT_TRUE(file.size(size));
   EXPECT_EQ(size, 3u);
@@ -142,7 +142,7 @@ TEST_F(PlatformTest, InputFileReadsSizeAndBytes) {
   EXPECT_EQ(std::string(buffer, 3), std::string("a\0b", 3));
 
   platform::InputFile directory;
-  EXPECT_FALSE(directory.open(std::u16string(tmp_.path().begin(), tmp_.path().end())));
+  EXPECT_FALSE(directory.open(tmp_.path()));
 }
 
 TEST_F(PlatformTest, WritingToAClosedPipeFailsWithoutKillingTheProcess) {
