@@ -4,15 +4,17 @@
 # Chrome, Microsoft Edge and Firefox; uninstall removes exactly what install
 # wrote (install keeps a record of it). Both are idempotent.
 #
-#   register.sh install   [--system] [--build DIR] [--prefix DIR] [--root DIR]
-#                         [--extension-id ID]... [--firefox-id ID]
+#   register.sh install   [--system] [--tree DIR | --build DIR] [--prefix DIR]
+#                         [--root DIR] [--extension-id ID]... [--firefox-id ID]
 #   register.sh uninstall [--system] [--prefix DIR] [--root DIR]
 #
-# Per user (default): programs in ~/.local/lib/quorvant, manifests in the
-# browsers' directories under ~/.config and ~/.mozilla. --system: programs in
-# /usr/local/lib/quorvant, manifests under /etc and /usr/lib/mozilla.
-# --root DIR puts every file under DIR (for packaging); manifests still name
-# the final path.
+# The programs come from an install tree (`cmake --install BUILD --prefix
+# DIR` makes one); --build DIR (default build/release) makes one from a build
+# first. Per user (default): programs in ~/.local/lib/quorvant, manifests in
+# the browsers' directories under ~/.config and ~/.mozilla. --system:
+# programs in /usr/local/lib/quorvant, manifests under /etc and
+# /usr/lib/mozilla. --root DIR puts every file under DIR (for packaging);
+# manifests still name the final path.
 set -euo pipefail
 
 HOST_NAME=com.quorvant.signing_host
@@ -23,14 +25,17 @@ DEFAULT_EXTENSION_ID=ingogkpkbkiidmpbpalbgoiidmfhibjn
 FIREFOX_ID=signing@quorvant.example
 here=$(cd "$(dirname "$0")" && pwd)
 
-usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 command=${1:-}; shift || true
 [[ $command == install || $command == uninstall ]] || usage
-system=0; build="$here/../../build/release"; prefix=""; root=""
+system=0; build="$here/../../build/release"; tree=""; prefix=""; root=""
+# The token library installed beside the host, from the tree's tokens/.
+token=software
 while (($#)); do
   case $1 in
     --system) system=1 ;;
+    --tree) tree=$2; shift ;;
     --build) build=$2; shift ;;
     --prefix) prefix=$2; shift ;;
     --root) root=$2; shift ;;
@@ -41,6 +46,13 @@ while (($#)); do
   shift
 done
 ((${#EXTENSION_IDS[@]})) || EXTENSION_IDS=("$DEFAULT_EXTENSION_ID")
+# What goes into the manifests' JSON must need no escaping: IDs as browsers
+# define them, a prefix without quotes, backslashes or control characters.
+for id in "${EXTENSION_IDS[@]}"; do
+  [[ $id =~ ^[a-p]{32}$ ]] || { echo "register.sh: not an extension ID (32 letters a-p): $id" >&2; exit 2; }
+done
+[[ $FIREFOX_ID =~ ^([A-Za-z0-9._-]*@[A-Za-z0-9._-]+|\{[0-9A-Fa-f-]+\})$ ]] ||
+  { echo "register.sh: not a Firefox add-on ID: $FIREFOX_ID" >&2; exit 2; }
 
 if ((system)); then
   prefix=${prefix:-/usr/local/lib/quorvant}
@@ -55,6 +67,7 @@ else
                  "$config/microsoft-edge/NativeMessagingHosts")
   firefox_dirs=("$HOME/.mozilla/native-messaging-hosts")
 fi
+[[ $prefix != *[\"\\[:cntrl:]]* ]] || { echo "register.sh: unusable prefix: $prefix" >&2; exit 2; }
 record="$root$prefix/installed-files"
 
 made_dirs=()
@@ -73,38 +86,41 @@ put_file() {  # source target mode
   echo "file $2" >> "$record.new"
 }
 
-json_list() {  # "a" "b" -> ["a","b"]
-  local out="" item
-  for item in "$@"; do out+="${out:+,}\"$item\""; done
-  echo "[$out]"
-}
-
 manifest() {  # allowed member name, allowed values...
-  local member=$1; shift
-  printf '{\n  "name": "%s",\n  "description": "%s",\n  "path": "%s",\n  "type": "stdio",\n  "%s": %s\n}\n' \
-    "$HOST_NAME" "Quorvant signing host" "$prefix/quorvant_host" "$member" "$(json_list "$@")"
+  local member=$1 text allowed="" item; shift
+  for item in "$@"; do allowed+="${allowed:+, }\"$item\""; done
+  text=$(< "$tree/share/quorvant/host_manifest.json.in")
+  text=${text//@HOST_PATH@/"$prefix/quorvant_host"}
+  text=${text//@ALLOWED_MEMBER@/"$member"}
+  printf '%s\n' "${text//@ALLOWED@/"$allowed"}"
 }
 
 install_all() {
-  local token="$build/bin/softtoken/libAvCryptMail.so" dir origins=() id scratch
-  for f in "$build/bin/quorvant_host" "$token" "$build/bin/quorvant_token" "$build/bin/quorvant_client"; do
-    [[ -f $f ]] || { echo "register.sh: $f is missing; build first (./x build release)" >&2; exit 1; }
+  local dir origins=() id
+  scratch=$(mktemp -d)  # global: the exit trap removes it
+  trap 'rm -rf "$scratch"' EXIT
+  if [[ -z $tree ]]; then
+    tree=$scratch/tree
+    cmake --install "$build" --prefix "$tree" --component programs >/dev/null ||
+      { echo "register.sh: cannot install $build; build first (./x build release)" >&2; exit 1; }
+  fi
+  local programs=$tree/lib/quorvant
+  for f in quorvant_host quorvant_token quorvant_client "tokens/$token/libAvCryptMail.so"; do
+    [[ -f $programs/$f ]] || { echo "register.sh: $programs/$f is missing" >&2; exit 1; }
   done
   make_dirs "$root$prefix"
   : > "$record.new"
   [[ -f $record ]] && grep '^dir ' "$record" >> "$record.new" || true
   for dir in ${made_dirs[@]+"${made_dirs[@]}"}; do echo "dir $dir" >> "$record.new"; done
-  put_file "$build/bin/quorvant_host" "$root$prefix/quorvant_host" 0755
-  put_file "$token" "$root$prefix/libAvCryptMail.so" 0644
-  put_file "$build/bin/quorvant_token" "$root$prefix/quorvant_token" 0755
-  put_file "$build/bin/quorvant_client" "$root$prefix/quorvant_client" 0755
+  put_file "$programs/quorvant_host" "$root$prefix/quorvant_host" 0755
+  put_file "$programs/tokens/$token/libAvCryptMail.so" "$root$prefix/libAvCryptMail.so" 0644
+  put_file "$programs/quorvant_token" "$root$prefix/quorvant_token" 0755
+  put_file "$programs/quorvant_client" "$root$prefix/quorvant_client" 0755
   for id in "${EXTENSION_IDS[@]}"; do origins+=("chrome-extension://$id/"); done
-  scratch=$(mktemp)
-  manifest allowed_origins "${origins[@]}" > "$scratch"
-  for dir in "${chromium_dirs[@]}"; do put_file "$scratch" "$root$dir/$HOST_NAME.json" 0644; done
-  manifest allowed_extensions "$FIREFOX_ID" > "$scratch"
-  for dir in "${firefox_dirs[@]}"; do put_file "$scratch" "$root$dir/$HOST_NAME.json" 0644; done
-  rm -f "$scratch"
+  manifest allowed_origins "${origins[@]}" > "$scratch/manifest"
+  for dir in "${chromium_dirs[@]}"; do put_file "$scratch/manifest" "$root$dir/$HOST_NAME.json" 0644; done
+  manifest allowed_extensions "$FIREFOX_ID" > "$scratch/manifest"
+  for dir in "${firefox_dirs[@]}"; do put_file "$scratch/manifest" "$root$dir/$HOST_NAME.json" 0644; done
   sort -u "$record.new" > "$record"; rm -f "$record.new"
   echo "installed $HOST_NAME: $prefix/quorvant_host"
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The registration script against scratch directories: install writes the
 # host, the token and a manifest per browser naming the installed host's
-# absolute path; a second install changes nothing; uninstall leaves the
+# absolute path; the installed host's run path is $ORIGIN alone, so without
+# the token beside it the host fails to start; IDs and prefixes that the
+# manifests' JSON cannot hold as they stand are refused; a second install changes nothing; uninstall leaves the
 # directories exactly as they were before the first install; the same holds
 # for a system-wide installation under --root.
 set -euo pipefail
@@ -39,6 +41,20 @@ check "Firefox manifest" manifest_names_host \
   "$scratch/home/.mozilla/native-messaging-hosts/com.quorvant.signing_host.json" "$host" allowed_extensions
 check "the installed host loads the token next to it" \
   bash -c "ldd '$host' | grep -q 'libAvCryptMail.so => $scratch/home/.local/lib/quorvant/'"
+check "the installed host's run path is \$ORIGIN alone" \
+  test "$(readelf -d "$host" | grep -E 'R(UN)?PATH')" == ' 0x000000000000001d (RUNPATH)            Library runpath: [$ORIGIN]'
+mkdir "$scratch/alone" && cp "$host" "$scratch/alone/"
+fails_alone() {  # run from the build's bin, beside the test double
+  (cd "$build/bin" && env -u LD_LIBRARY_PATH -u LD_PRELOAD "$scratch/alone/quorvant_host" </dev/null 2>"$scratch/err")
+  [[ $? == 127 ]] && grep -q 'libAvCryptMail.so: cannot open' "$scratch/err"
+}
+check "the installed host without its token fails to start" fails_alone
+refused() { ! HOME=$scratch/none "$register" install --build "$build" "$@" 2>/dev/null && [[ ! -e $scratch/none ]]; }
+for bad in '--extension-id ABCDEFGHIJKLMNOPabcdefghijklmnop' '--extension-id abcdefghijklmnopabcdefghijklmnoq' \
+           '--firefox-id a"b@c' '--firefox-id no-at-sign' '--prefix /tmp/a"b'; do
+  read -r -a arguments <<< "$bad"
+  check "install $bad: refused" refused "${arguments[@]}"
+done
 HOME=$scratch/home XDG_CONFIG_HOME= "$register" uninstall >/dev/null
 check "uninstall removes exactly what install wrote" test "$before" == "$(listing "$scratch/home")"
 

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The Debian package: CPack builds it from the release build, lintian finds
+# no error in it, apt-get installs it for real (as root), the manifests name
+# the installed host for the example extension, the host a manifest names
+# signs with the software token as a browser would start it, and a purge
+# leaves nothing behind.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+scripts/install-packages --no-install-recommends lintian dpkg-dev file openssl
+
+cmake --preset release >/dev/null
+cmake --build --preset release >/dev/null
+rm -f build/release/quorvant-host_*.deb
+(cd build/release && cpack -G DEB >/dev/null)
+deb=$(echo "$PWD"/build/release/quorvant-host_*.deb)
+echo "-- lintian $(basename "$deb")"
+status=0
+lintian "$deb" > "$deb.lintian" 2>&1 || status=$?
+grep -v 'root privileges' "$deb.lintian" || true
+((status == 0))
+
+sudo=""; [[ $(id -u) -ne 0 ]] && sudo="sudo"
+apt() { $sudo env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=600 "$@" >/dev/null; }
+watched=(/etc/chromium /etc/opt /usr/lib/mozilla /usr/lib/quorvant /usr/share/quorvant
+         /usr/share/doc/quorvant-host /usr/share/lintian/overrides)
+snapshot() { { find "${watched[@]}" 2>/dev/null || true; } | LC_ALL=C sort; }
+scratch=$(mktemp -d)
+trap 'dpkg-query -W quorvant-host >/dev/null 2>&1 && apt purge quorvant-host; rm -rf "$scratch"' EXIT
+before=$(snapshot)
+echo "-- install"
+apt install "$deb"
+failures=0
+passes=0
+check() {  # description, command...
+  local what=$1; shift
+  if "$@"; then echo "ok - $what"; passes=$((passes + 1)); else echo "not ok - $what"; failures=$((failures + 1)); fi
+}
+
+manifest_names_host() {  # manifest, member, expected value
+  python3 - "$@" <<'PY'
+import json, sys
+manifest = json.load(open(sys.argv[1], encoding="utf-8"))
+wanted = {"name": "com.quorvant.signing_host", "description": "Quorvant signing host", "type": "stdio",
+          "path": "/usr/lib/quorvant/quorvant_host", sys.argv[2]: [sys.argv[3]]}
+sys.exit(0 if manifest == wanted else "%s: %s" % (sys.argv[1], manifest))
+PY
+}
+origin=chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/
+for dir in /etc/chromium /etc/opt/chrome /etc/opt/edge; do
+  check "$dir manifest" manifest_names_host "$dir/native-messaging-hosts/com.quorvant.signing_host.json" \
+    allowed_origins "$origin"
+done
+check "Firefox manifest" manifest_names_host \
+  /usr/lib/mozilla/native-messaging-hosts/com.quorvant.signing_host.json allowed_extensions signing@quorvant.example
+check "the Chromium family's manifests are conffiles" \
+  test "$(dpkg-query -W -f='${Conffiles}' quorvant-host | grep -c native-messaging-hosts)" == 3
+
+echo "-- round trip with the software token"
+export QUORVANT_TOKEN_STORE=$scratch/store
+/usr/lib/quorvant/quorvant_token create demo --subject "/CN=Package test" >/dev/null
+printf 'signed by the installed package\n' > "$scratch/data"
+ask() {  # action, member of the answer to print
+  /usr/lib/quorvant/quorvant_client --host /usr/lib/quorvant/quorvant_host --origin "$origin" --member "$2" \
+    '{"contentId":"1","data":{"requestAction":"'"$1"'","containerName":"demo","contentFile":"'"$(base64 -w0 "$scratch/data")"'"}}'
+}
+ask getCertificate certificate | base64 -d | openssl x509 -inform DER -out "$scratch/certificate.pem"
+ask getSignature signature | base64 -d > "$scratch/signature.der"
+verifies() {
+  openssl cms -verify -binary -inform DER -in "$scratch/signature.der" -content "$scratch/data" \
+    -CAfile "$scratch/certificate.pem" -out /dev/null 2>/dev/null
+}
+check "the installed host signs, OpenSSL verifies" verifies
+mkdir "$scratch/alone"; cp /usr/lib/quorvant/quorvant_host "$scratch/alone/"
+check "the packaged host without its token does not start" bash -c "! '$scratch/alone/quorvant_host' </dev/null 2>/dev/null"
+
+echo "-- purge"
+apt purge quorvant-host
+check "the package is gone" bash -c "! dpkg-query -W quorvant-host 2>/dev/null | grep -q ."
+check "and left nothing behind" test "$before" == "$(snapshot)"
+echo "$passes passed, $failures failed"
+((failures == 0))
