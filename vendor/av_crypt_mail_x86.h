@@ -64,7 +64,7 @@ static inline uint32_t avcmCloseHandleKeepingStack(uint32_t handle, uint32_t fla
 static inline uint32_t avcmGetCertAttrKeepingStack(uint32_t certificate, uint32_t attribute,
                                                    uint32_t index, void* buffer, uint32_t* length,
                                                    uint32_t flags) {
-  const uint32_t arguments[] = {certificate, attribute,         index,
+  const uint32_t arguments[] = {certificate,       attribute,         index,
                                 AVCM_WORD(buffer), AVCM_WORD(length), flags};
   return avcmCallKeepingStack(AVCM_ENTRY(AvCmGetCertAttr), arguments, 6);
 }
@@ -75,9 +75,8 @@ static inline uint32_t avcmGetObjectInfoKeepingStack(uint32_t provider, uint32_t
   return avcmCallKeepingStack(AVCM_ENTRY(AvCmGetObjectInfo), arguments, 5);
 }
 
-static inline uint32_t avcmGetErrorInfoKeepingStack(uint32_t provider, uint32_t code,
-                                                    uint32_t kind, char* buffer, uint32_t* size,
-                                                    uint32_t flags) {
+static inline uint32_t avcmGetErrorInfoKeepingStack(uint32_t provider, uint32_t code, uint32_t kind,
+                                                    char* buffer, uint32_t* size, uint32_t flags) {
   const uint32_t arguments[] = {provider, code, kind, AVCM_WORD(buffer), AVCM_WORD(size), flags};
   return avcmCallKeepingStack(AVCM_ENTRY(AvCmGetErrorInfo), arguments, 6);
 }
