@@ -8,6 +8,9 @@
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define AVCM_CALL __stdcall
+#elif defined(__i386__) && defined(AVCM_STDCALL_EXPORTS)
+/* A 32-bit Linux test double that pops its own arguments, as a stdcall DLL does. */
+#define AVCM_CALL __attribute__((stdcall))
 #else
 #define AVCM_CALL
 #endif
@@ -78,4 +81,10 @@ AVCM_API uint32_t AVCM_CALL AvCmGetErrorInfo(uint32_t provider, uint32_t code, u
 
 #ifdef __cplusplus
 }
+#endif
+
+/* 32-bit x86: the host's calls go through a routine that is right whichever
+ * convention the library really uses (see av_crypt_mail_x86.h). */
+#if defined(__i386__) && !defined(AVCM_BUILDING_LIBRARY)
+#include "vendor/av_crypt_mail_x86.h"
 #endif

@@ -29,7 +29,12 @@ class HostLogTest : public HostTest {
     std::vector<char*> envp;
     for (auto& v : variables) envp.push_back(v.data());
     envp.push_back(nullptr);
+#ifdef QUORVANT_HOST_EMULATOR
+    char* argv[] = {const_cast<char*>(QUORVANT_HOST_EMULATOR),
+                    const_cast<char*>(QUORVANT_DEBUG_LOG_HOST_PATH), nullptr};
+#else
     char* argv[] = {const_cast<char*>(QUORVANT_DEBUG_LOG_HOST_PATH), nullptr};
+#endif
     pid_t pid = -1;
     EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data()), 0);
     posix_spawn_file_actions_destroy(&actions);

@@ -20,6 +20,9 @@ extern char** environ;
 #ifndef QUORVANT_HOST_LAUNCHER
 #define QUORVANT_HOST_LAUNCHER ""
 #endif
+#ifndef QUORVANT_HOST_EMULATOR
+#define QUORVANT_HOST_EMULATOR ""
+#endif
 
 namespace {
 
@@ -103,6 +106,10 @@ bool spawnHost(pid_t& pid, int (&in)[2], int (&out)[2], int (&err)[2], char** en
   char* launched[] = {const_cast<char*>(QUORVANT_HOST_LAUNCHER),
                       const_cast<char*>(QUORVANT_HOST_PATH), nullptr};
   char** argv = QUORVANT_HOST_LAUNCHER[0] != '\0' ? launched : direct;
+  // A 32-bit x86 host runs under the emulator that runs the test (linux-x86).
+  char* emulated[] = {const_cast<char*>(QUORVANT_HOST_EMULATOR),
+                      const_cast<char*>(QUORVANT_HOST_PATH), nullptr};
+  if (QUORVANT_HOST_EMULATOR[0] != '\0') argv = emulated;
   int status = posix_spawn(&pid, argv[0], &actions, &attributes, argv, envp);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);

@@ -154,6 +154,18 @@ TEST_F(StagedFiles, GivenFileIsNeverDeleted) {
   }
 }
 
+// Refused on its size alone, before anything is read: a 32-bit host too must
+// open such a file and take its size (large-file interfaces).
+TEST_F(StagedFiles, GivenFileOverTwoGiBIsTooLarge) {
+  const std::string path = tempPath() + "/sparse.bin";
+  std::ofstream(path, std::ios::binary).put('x');
+  ASSERT_EQ(0, ::truncate(path.c_str(), off_t{1} << 31)) << "no large-file support";
+  HostRun run = ask({R"({"data":{"requestAction":"getSignature","containerName":"C1",)"
+                     R"("fileDataPath":")" + path + R"("}})"});
+  ASSERT_EQ(1u, run.answers.size()) << run.errors;
+  EXPECT_EQ("File data is too large", dataString(run.answers[0], u"description").value_or(""));
+}
+
 TEST_F(StagedFiles, GivenFileWinsOverContentAndNothingIsStaged) {
   const std::string path = tempPath() + "/given.bin";
   std::ofstream(path, std::ios::binary) << "given data";
