@@ -209,17 +209,23 @@ std::string program() {
   return chosen != nullptr && *chosen != '\0' ? chosen : "pinentry";
 }
 
+// Details reach web pages: the program's name, never its path.
+std::string programName() {
+  std::string path = program();
+  return path.substr(path.rfind('/') + 1);
+}
+
 // Starts pinentry and sets up the dialog; then `final` asks the question.
 Answer converse(const Prompt& prompt, const std::string& final, Secret* secret,
                 std::string& detail) {
   Pinentry pinentry;
   if (int failed = pinentry.start(program())) {
-    detail = std::string("cannot start ") + program() + ": " + std::strerror(failed);
+    detail = "cannot start " + programName() + ": " + std::strerror(failed);
     return Answer::kNoPinentry;
   }
   Line greeting;
   if (!pinentry.readLine(greeting, kProgramSeconds) || !greeting.startsWith("OK")) {
-    detail = "cannot start " + program() + ": it does not speak the pinentry protocol";
+    detail = "cannot start " + programName() + ": it does not speak the pinentry protocol";
     return Answer::kNoPinentry;
   }
   std::vector<std::string> setup = {"SETTITLE " + escaped(prompt.title),
