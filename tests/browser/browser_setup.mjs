@@ -26,7 +26,7 @@ export function prepareHome(build) {
   execFileSync(join(repository, 'packaging/linux/register.sh'), ['install', '--build', build],
                {env, stdio: 'inherit'});
   const installed = join(home, '.local/lib/quorvant');
-  execFileSync(join(installed, 'quorvant_token'), ['create', 'demo', '--subject', '/CN=demo/O=Quorvant test'],
+  execFileSync(join(installed, 'quorvant_token'), ['create', 'demo', '--no-passphrase', '--no-confirm', '--subject', '/CN=demo/O=Quorvant test'],
                {env, stdio: 'inherit'});
   const store = execFileSync(join(installed, 'quorvant_token'), ['store'], {env}).toString().trim();
   writeFileSync(join(store, 'broken.p12'), 'this is not a key container');

@@ -233,6 +233,7 @@ Answer converse(const Prompt& prompt, const std::string& final, Secret* secret,
                                     "SETTIMEOUT " + std::to_string(kPersonSeconds)};
   if (!prompt.prompt.empty()) setup.push_back("SETPROMPT " + escaped(prompt.prompt));
   if (!prompt.error.empty()) setup.push_back("SETERROR " + escaped(prompt.error));
+  if (!prompt.repeat.empty()) setup.push_back("SETREPEAT " + escaped(prompt.repeat));
   // Terminal pinentries need the terminal; graphical ones ignore it.
   if (::isatty(2) != 0 && ::ttyname(2) != nullptr) {
     setup.push_back(std::string("OPTION ttyname=") + ::ttyname(2));

@@ -23,6 +23,7 @@ struct Prompt {
   std::string description;  // what is asked for and why (names the key)
   std::string prompt;       // label beside the entry field, e.g. "PIN:"
   std::string error;        // shown above the entry, e.g. after a wrong PIN
+  std::string repeat;       // when set, the secret is asked twice (a new one)
 };
 
 // Environment variable naming the pinentry program.

@@ -2,6 +2,7 @@
 
 #include <openssl/err.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -173,8 +174,11 @@ std::uint32_t TokenModule::findNamed(const std::string& name, TokenKey& key) {
   }
   if (matches.empty()) return failWith(kKeyNotFound, name);
   if (matches.size() > 1) {
+    std::vector<std::string> names;
+    for (const TokenKey& match : matches) names.push_back(quoted(match));
+    std::sort(names.begin(), names.end());  // slot order is the module's whim
     std::string where;
-    for (const TokenKey& match : matches) where += (where.empty() ? "" : ", ") + quoted(match);
+    for (const std::string& each : names) where += (where.empty() ? "" : ", ") + each;
     return failWith(kKeyAmbiguous, name + " (" + where + ")");
   }
   if (!matches.front().certificate) return failWith(kNoCertificate, quoted(matches.front()));
