@@ -6,13 +6,15 @@
 #
 #   register.sh install   [--system] [--build DIR] [--prefix DIR] [--root DIR]
 #                         [--extension-id ID]... [--firefox-id ID]
+#                         [--token software|pkcs11]
 #   register.sh uninstall [--system] [--prefix DIR] [--root DIR]
 #
 # Per user (default): programs in ~/.local/lib/quorvant, manifests in the
 # browsers' directories under ~/.config and ~/.mozilla. --system: programs in
 # /usr/local/lib/quorvant, manifests under /etc and /usr/lib/mozilla.
 # --root DIR puts every file under DIR (for packaging); manifests still name
-# the final path.
+# the final path. --token chooses the vendor library beside the host: the
+# software token (default) or the PKCS#11 token library.
 set -euo pipefail
 
 HOST_NAME=com.quorvant.signing_host
@@ -23,11 +25,11 @@ DEFAULT_EXTENSION_ID=ingogkpkbkiidmpbpalbgoiidmfhibjn
 FIREFOX_ID=signing@quorvant.example
 here=$(cd "$(dirname "$0")" && pwd)
 
-usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 command=${1:-}; shift || true
 [[ $command == install || $command == uninstall ]] || usage
-system=0; build="$here/../../build/release"; prefix=""; root=""
+system=0; build="$here/../../build/release"; prefix=""; root=""; token_kind=""
 while (($#)); do
   case $1 in
     --system) system=1 ;;
@@ -36,11 +38,20 @@ while (($#)); do
     --root) root=$2; shift ;;
     --extension-id) EXTENSION_IDS+=("$2"); shift ;;
     --firefox-id) FIREFOX_ID=$2; shift ;;
+    --token) token_kind=$2; shift ;;
     *) usage ;;
   esac
   shift
 done
 ((${#EXTENSION_IDS[@]})) || EXTENSION_IDS=("$DEFAULT_EXTENSION_ID")
+
+# --token: which libAvCryptMail.so of the build goes beside the host.
+token_kind=${token_kind:-software}
+case $token_kind in
+  software) token_library=softtoken/libAvCryptMail.so ;;
+  pkcs11) token_library=pkcs11/libAvCryptMail.so ;;
+  *) usage ;;
+esac
 
 if ((system)); then
   prefix=${prefix:-/usr/local/lib/quorvant}
@@ -86,7 +97,7 @@ manifest() {  # allowed member name, allowed values...
 }
 
 install_all() {
-  local token="$build/bin/softtoken/libAvCryptMail.so" dir origins=() id scratch
+  local token="$build/bin/$token_library" dir origins=() id scratch
   for f in "$build/bin/quorvant_host" "$token" "$build/bin/quorvant_token" "$build/bin/quorvant_client"; do
     [[ -f $f ]] || { echo "register.sh: $f is missing; build first (./x build release)" >&2; exit 1; }
   done
@@ -106,7 +117,7 @@ install_all() {
   for dir in "${firefox_dirs[@]}"; do put_file "$scratch" "$root$dir/$HOST_NAME.json" 0644; done
   rm -f "$scratch"
   sort -u "$record.new" > "$record"; rm -f "$record.new"
-  echo "installed $HOST_NAME: $prefix/quorvant_host"
+  echo "installed $HOST_NAME: $prefix/quorvant_host with the $token_kind token library"
 }
 
 uninstall_all() {
