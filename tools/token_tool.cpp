@@ -236,8 +236,8 @@ int list(const Arguments& arguments) {
               << (readable ? subjectLine(credential.certificate.get())
                   : locked ? "(passphrase)"
                            : "(unreadable)")
-              << "\t"
-              << (readable ? "expires " + expiryText(credential.certificate.get()) : "") << "\n";
+              << "\t" << (readable ? "expires " + expiryText(credential.certificate.get()) : "")
+              << "\n";
   }
   return 0;
 }

@@ -22,8 +22,8 @@ class Pkcs11HostTest : public HostTest {
  protected:
   static void SetUpTestSuite() {
     tokens_ = new TempDir();
-    std::string command = "bash " QUORVANT_PKCS11_TESTS "/softhsm_tokens.sh " + tokens_->path() +
-                          " >/dev/null";
+    std::string command =
+        "bash " QUORVANT_PKCS11_TESTS "/softhsm_tokens.sh " + tokens_->path() + " >/dev/null";
     ASSERT_EQ(0, std::system(command.c_str()));
   }
   static void TearDownTestSuite() { delete tokens_; }
@@ -40,14 +40,13 @@ class Pkcs11HostTest : public HostTest {
 
   // The defaults less those that `overrides` replace, then the overrides.
   Environment tokenEnvironment(const Environment& overrides = {}) const {
-    Environment defaults = {
-        "LD_LIBRARY_PATH=" QUORVANT_PKCS11_DIR,
-        "SOFTHSM2_CONF=" + tokens_->path() + "/softhsm2.conf",
-        "QUORVANT_PKCS11_MODULE=" QUORVANT_SOFTHSM_MODULE,
-        "QUORVANT_PKCS11_CONFIG=" + path("pkcs11.conf"),
-        "QUORVANT_PINENTRY=" QUORVANT_PKCS11_TESTS "/scripted_pinentry.sh",
-        "PINENTRY_PIN=1234",
-        "PINENTRY_LOG=" + path("pinentry.log")};
+    Environment defaults = {"LD_LIBRARY_PATH=" QUORVANT_PKCS11_DIR,
+                            "SOFTHSM2_CONF=" + tokens_->path() + "/softhsm2.conf",
+                            "QUORVANT_PKCS11_MODULE=" QUORVANT_SOFTHSM_MODULE,
+                            "QUORVANT_PKCS11_CONFIG=" + path("pkcs11.conf"),
+                            "QUORVANT_PINENTRY=" QUORVANT_PKCS11_TESTS "/scripted_pinentry.sh",
+                            "PINENTRY_PIN=1234",
+                            "PINENTRY_LOG=" + path("pinentry.log")};
     Environment chosen;
     for (const std::string& entry : defaults) {
       std::string name = entry.substr(0, entry.find('=') + 1);
@@ -153,19 +152,25 @@ TEST_F(Pkcs11HostTest, FailuresReadAsPlainWords) {
       {"twin", {}, R"(More than one key has this name: twin ("T1/twin", "T2/twin"))"},
       {"T2/twin", {"PINENTRY_PIN=5678"}, ""},
       {"nocert", {}, R"(The key has no certificate: "T1/nocert")"},
-      {"", {}, "No default key: the tokens hold 5 keys and the configuration names none as the "
-               "default"},
+      {"",
+       {},
+       "No default key: the tokens hold 5 keys and the configuration names none as the "
+       "default"},
       {"", {"QUORVANT_PKCS11_CONFIG=" + path("default.conf")}, ""},
       {"ec", {"PINENTRY_PIN=9999"}, "Wrong PIN: the token did not accept it"},
       {"ec", {"PINENTRY_ACTION=cancel"}, "Cancelled by the user"},
-      {"ec", {"PINENTRY_ACTION=garbage"},
+      {"ec",
+       {"PINENTRY_ACTION=garbage"},
        "No PIN dialog (pinentry) can be started: cannot start scripted_pinentry.sh: it does not "
        "speak the pinentry protocol"},
-      {"ec", {"QUORVANT_PINENTRY=/nonexistent/pinentry"},
+      {"ec",
+       {"QUORVANT_PINENTRY=/nonexistent/pinentry"},
        "No PIN dialog (pinentry) can be started: cannot start pinentry: No such file or directory"},
-      {"ec", {"QUORVANT_PKCS11_MODULE=/nonexistent/libnone.so"},
+      {"ec",
+       {"QUORVANT_PKCS11_MODULE=/nonexistent/libnone.so"},
        "The PKCS#11 module cannot be loaded: libnone.so"},
-      {"ec", {"QUORVANT_PKCS11_MODULE=" + path("not-a-module.so")},
+      {"ec",
+       {"QUORVANT_PKCS11_MODULE=" + path("not-a-module.so")},
        "The PKCS#11 module cannot be loaded: not-a-module.so"},
       // p11-kit's proxy (the default) reaches SoftHSM2 through its module file.
       {"T1/ec", {"QUORVANT_PKCS11_MODULE="}, ""},

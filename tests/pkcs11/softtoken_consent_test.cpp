@@ -21,10 +21,10 @@ class SoftTokenConsentTest : public HostTest {
   }
   // quorvant_token with the scripted pinentry; its exit code.
   int tool(const std::string& arguments, const std::string& pinentry = "PINENTRY_PIN=chosen") {
-    std::string command = "QUORVANT_TOKEN_STORE=" + store() + " QUORVANT_PINENTRY=" +
-                          QUORVANT_PKCS11_TESTS "/scripted_pinentry.sh " + pinentry + " PINENTRY_LOG=" +
-                          tempPath() + "/pinentry.log " QUORVANT_TOKEN_TOOL " " + arguments +
-                          " >/dev/null 2>&1";
+    std::string command = "QUORVANT_TOKEN_STORE=" + store() +
+                          " QUORVANT_PINENTRY=" + QUORVANT_PKCS11_TESTS "/scripted_pinentry.sh " +
+                          pinentry + " PINENTRY_LOG=" + tempPath() +
+                          "/pinentry.log " QUORVANT_TOKEN_TOOL " " + arguments + " >/dev/null 2>&1";
     return WEXITSTATUS(std::system(command.c_str()));
   }
 };

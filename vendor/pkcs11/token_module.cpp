@@ -155,7 +155,8 @@ std::vector<TokenKey> TokenModule::keys() {
       const PKCS11_CERT& found = certificates[c];
       if (found.x509 == nullptr || found.id_len == 0) continue;
       bool known = false;
-      for (const TokenKey& key : list) known = known || (key.slot == slot && sameId(found.id, found.id_len, key.id));
+      for (const TokenKey& key : list)
+        known = known || (key.slot == slot && sameId(found.id, found.id_len, key.id));
       if (!known && !slot->token->loginRequired) continue;
       TokenKey& key = entry(list, slot, found.id, found.id_len);
       if (key.label.empty() && found.label != nullptr) key.label = found.label;
@@ -175,6 +176,7 @@ std::uint32_t TokenModule::findNamed(const std::string& name, TokenKey& key) {
   if (matches.empty()) return failWith(kKeyNotFound, name);
   if (matches.size() > 1) {
     std::vector<std::string> names;
+    names.reserve(matches.size());
     for (const TokenKey& match : matches) names.push_back(quoted(match));
     std::sort(names.begin(), names.end());  // slot order is the module's whim
     std::string where;

@@ -24,8 +24,8 @@ std::uint32_t refused(consent::Answer answer, const std::string& detail) {
 consent::Prompt promptFor(const std::string& name, const std::string& question) {
   consent::Prompt prompt;
   prompt.title = "Quorvant signing";
-  prompt.description = "A web page asks to sign with the key container \"" + name + "\".\n" +
-                       question;
+  prompt.description =
+      "A web page asks to sign with the key container \"" + name + "\".\n" + question;
   return prompt;
 }
 
@@ -49,8 +49,7 @@ std::uint32_t unlockContainer(const std::string& store, const std::string& name,
   consent::Prompt prompt = promptFor(name, "Enter its passphrase to allow it.");
   prompt.prompt = "Passphrase:";
   consent::Secret passphrase;
-  if (std::uint32_t status =
-          refused(consent::askSecret(prompt, passphrase, detail), detail)) {
+  if (std::uint32_t status = refused(consent::askSecret(prompt, passphrase, detail), detail)) {
     return status;
   }
   bool opened = readPkcs12(bytes, passphrase.c_str(), out, error);
