@@ -2,7 +2,9 @@
 // SoftHSM2 tokens (softhsm_tokens.sh) and the scripted pinentry, run as a
 // browser runs it; OpenSSL's command line judges the signatures.
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,9 +68,9 @@ class Pkcs11HostTest : public HostTest {
 
   // What a browser does in one host: open a session on `container`, fetch
   // the certificate, sign the file `data`, close. The four answers.
-  std::vector<std::string> browserSession(const std::string& container,
-                                          const Environment& overrides = {}) const {
-    HostProcess host(tokenEnvironment(overrides));
+  std::vector<std::string> browserSession(
+      const std::string& container, const std::function<void()>& afterOpen = [] {}) const {
+    HostProcess host(tokenEnvironment());
     std::vector<std::string> answers;
     std::optional<std::string> reply;
     if (!host.writeFrame(request(R"("requestAction":"openCryptoProvider","containerName":")" +
@@ -81,6 +83,7 @@ class Pkcs11HostTest : public HostTest {
     const JsonValue* handle = answer ? answer->child(u"data")->child(u"handleProvider") : nullptr;
     if (handle == nullptr || !handle->isNumber()) return answers;
     std::string number = std::to_string(static_cast<std::uint32_t>(handle->asNumber()));
+    afterOpen();
     for (const std::string& data :
          {R"("requestAction":"getCertificate","handleProvider":)" + number,
           R"("requestAction":"getSignature","handleProvider":)" + number + R"(,"fileDataPath":")" +
@@ -158,6 +161,8 @@ TEST_F(Pkcs11HostTest, FailuresReadAsPlainWords) {
        "default"},
       {"", {"QUORVANT_PKCS11_CONFIG=" + path("default.conf")}, ""},
       {"ec", {"PINENTRY_PIN=9999"}, "Wrong PIN: the token did not accept it"},
+      // After a failure the token warns, and so does the answer.
+      {"ec", {"PINENTRY_PIN=9999"}, "Wrong PIN: the token did not accept it; few tries are left"},
       {"ec", {"PINENTRY_ACTION=cancel"}, "Cancelled by the user"},
       {"ec",
        {"PINENTRY_ACTION=garbage"},
@@ -186,6 +191,20 @@ TEST_F(Pkcs11HostTest, FailuresReadAsPlainWords) {
     EXPECT_EQ(std::string::npos, run.answers[0].find("9999"));
     EXPECT_EQ(0, run.exitCode) << run.errors;
   }
+}
+
+// SoftHSM2 loses its token files under an open session: the signing fails
+// in plain words, the host goes on and the session still closes. Last, as
+// the suite's tokens are gone afterwards.
+TEST_F(Pkcs11HostTest, TokenGoneDuringASessionFailsInPlainWords) {
+  writeFile("data.bin", "abc");
+  std::vector<std::string> answers =
+      browserSession("ec", [] { std::filesystem::remove_all(tokens_->path() + "/tokens"); });
+  ASSERT_EQ(4u, answers.size());
+  EXPECT_EQ("Signing failed: Object handle invalid; cms datafinal error",
+            dataString(answers[2], u"description").value_or(""))
+      << answers[2];
+  EXPECT_EQ("success", dataString(answers[3], u"result").value_or("")) << answers[3];
 }
 
 }  // namespace
