@@ -18,7 +18,7 @@ cmake --build --preset release >/dev/null
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 eval "export $(tests/pkcs11/softhsm_tokens.sh "$scratch/softhsm")"
-export QUORVANT_PKCS11_MODULE= QUORVANT_PKCS11_CONFIG=$scratch/none.conf
+export QUORVANT_PKCS11_MODULE='' QUORVANT_PKCS11_CONFIG=$scratch/none.conf
 export QUORVANT_PINENTRY=$PWD/tests/pkcs11/scripted_pinentry.sh PINENTRY_PIN=1234
 export PINENTRY_LOG=$scratch/pinentry.log QUORVANT_TEST_TOKEN=pkcs11 QUORVANT_BUILD=$build
 
