@@ -12,7 +12,7 @@ while IFS= read -r line; do
   echo "$line" >> "$log"
   case $line in
     GETPIN) [[ $action == cancel ]] && echo "ERR 83886179 Operation cancelled" ||
-              printf 'D %s\nOK\n' "${PINENTRY_PIN:-}" ;;
+              printf 'D %s\nOK\n' "${PINENTRY_PIN//%/%25}" ;;
     CONFIRM) [[ $action == cancel ]] && echo "ERR 83886194 Not confirmed" || echo OK ;;
     BYE) echo "OK closing connection"; exit 0 ;;
     *) echo OK ;;

@@ -32,6 +32,8 @@ class SoftTokenConsentTest : public HostTest {
 TEST_F(SoftTokenConsentTest, SessionsNeedThePassphraseOrAConfirmation) {
   std::ofstream(tempPath() + "/passphrase") << "secret\n";
   ASSERT_EQ(0, tool("create locked --passphrase-file " + tempPath() + "/passphrase"));
+  std::ofstream(tempPath() + "/percent") << "50% off\n";
+  ASSERT_EQ(0, tool("create percent --passphrase-file " + tempPath() + "/percent"));
   ASSERT_EQ(0, tool("create asks --no-passphrase"));
   ASSERT_EQ(0, tool("create quiet --no-passphrase --no-confirm"));
   // Without an option the passphrase is chosen in pinentry, entered twice.
@@ -50,6 +52,7 @@ TEST_F(SoftTokenConsentTest, SessionsNeedThePassphraseOrAConfirmation) {
       {"locked", "PINENTRY_PIN=wrong", "Wrong passphrase: locked", "GETPIN"},
       {"locked", "PINENTRY_ACTION=cancel", "Cancelled by the user", "GETPIN"},
       {"chosen", "PINENTRY_PIN=chosen", "", "GETPIN"},
+      {"percent", "PINENTRY_PIN=50% off", "", "GETPIN"},  // escaped in the protocol
       {"asks", "PINENTRY_ACTION=confirm", "", "CONFIRM"},
       {"asks", "PINENTRY_ACTION=cancel", "Cancelled by the user", "CONFIRM"},
       {"asks", "QUORVANT_PINENTRY=/nonexistent/pinentry",
