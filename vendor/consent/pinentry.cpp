@@ -190,10 +190,13 @@ Answer transact(Pinentry& pinentry, const std::string& command, int seconds, Sec
     if (line.startsWith("D ") && secret != nullptr) {
       if (!decodeData(line, *secret)) break;
     } else if (line.startsWith("ERR ")) {
-      unsigned long code = std::strtoul(line.text.data() + 4, nullptr, 10) & 0xFFFF;
+      char* text = nullptr;
+      unsigned long code = std::strtoul(line.text.data() + 4, &text, 10) & 0xFFFF;
       if (code == kErrorCancelled || code == kErrorNotConfirmed) return Answer::kCancelled;
+      // An error line is "ERR code text"; the text never holds the secret.
       detail = code == kErrorTimeout ? "nobody answered the PIN dialog in time"
-                                     : "the pinentry program reported an error";
+                                     : "the pinentry program failed:" +
+                                           std::string(text, line.text.data() + line.size);
       return Answer::kNoAnswer;
     } else if (line.startsWith("INQUIRE")) {
       (void)pinentry.send("END");
