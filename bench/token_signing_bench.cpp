@@ -47,7 +47,7 @@ class Workspace {
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
     run("QUORVANT_TOKEN_STORE=" + store() + " " + binDirectory() +
-        "/quorvant_token create bench >/dev/null");
+        "/quorvant_token create bench --no-passphrase --no-confirm >/dev/null");
     run("openssl pkcs12 -in " + store() + "/bench.p12 -passin pass: -nodes -out " + pem() +
         " 2>/dev/null");
     for (std::int64_t size : kSizes) {

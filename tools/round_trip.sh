@@ -12,7 +12,11 @@ cd "$(dirname "$0")/.."
 ./x build release >/dev/null
 bin=build/release/bin
 if [[ -z $("$bin/quorvant_token" list) ]]; then
-  "$bin/quorvant_token" create demo --subject "/CN=Quorvant demo/O=Quorvant"
+  # A demo for trying things out: no passphrase, and signing without asking.
+  # Containers for real use get a passphrase (quorvant_token create NAME).
+  echo "making the demo key container \"demo\" with --no-passphrase --no-confirm:" \
+       "it signs without asking anyone"
+  "$bin/quorvant_token" create demo --no-passphrase --no-confirm --subject "/CN=Quorvant demo/O=Quorvant"
 fi
 packaging/linux/register.sh install --build build/release
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/self_signed.h"
+#include "vendor/consent/pinentry.h"
 #include "vendor/softtoken/container_store.h"
 
 namespace {
@@ -19,10 +20,15 @@ using namespace softtoken;
 
 constexpr char kUsage[] =
     "usage: quorvant_token [--store DIR] COMMAND\n"
-    "  create NAME [--rsa BITS] [--subject /CN=.../O=...] [--days N]\n"
+    "  create NAME [--rsa BITS] [--subject /CN=.../O=...] [--days N] [PROTECTION]\n"
     "                      new key (ECDSA P-256, or RSA) and self-signed certificate\n"
-    "  import NAME FILE [--password-file FILE|-]\n"
+    "  import NAME FILE [--password-file FILE|-] [PROTECTION]\n"
     "                      copies a PKCS#12 file (password: first line of FILE)\n"
+    "PROTECTION: a passphrase asked through pinentry, unless\n"
+    "  --passphrase-file FILE|-   takes it from the first line of FILE\n"
+    "  --no-passphrase            leaves the container unprotected; each new session\n"
+    "                             then asks the user to confirm, unless\n"
+    "  --no-confirm               is given too\n"
     "  list                one line per container: name, subject, expiry (* = default)\n"
     "  delete NAME\n"
     "  default [NAME]      shows or sets the container used when none is named\n"
@@ -34,6 +40,8 @@ struct Arguments {
   std::string store;
   std::vector<std::string> words;                            // command and operands
   std::vector<std::pair<std::string, std::string>> options;  // --name value
+  bool noPassphrase = false;
+  bool noConfirm = false;
 };
 
 int usage() {
@@ -51,6 +59,10 @@ bool parseArguments(int argc, char** argv, Arguments& out) {
     std::string word = argv[i];
     if (word.rfind("--", 0) != 0) {
       out.words.push_back(word);
+      continue;
+    }
+    if (word == "--no-passphrase" || word == "--no-confirm") {
+      (word == "--no-passphrase" ? out.noPassphrase : out.noConfirm) = true;
       continue;
     }
     if (i + 1 >= argc) return false;
@@ -97,10 +109,61 @@ void defaultWhenFirst(const std::string& store, const std::string& name) {
   if (::stat((store + "/default").c_str(), &status) != 0) setDefaultContainer(store, name, ignored);
 }
 
+// The first line of `source` (a file, or "-" for standard input), UTF-8.
+bool readSecretLine(const std::string& source, consent::Secret& secret) {
+  std::ifstream file;
+  if (source != "-") file.open(source);
+  std::istream& in = source == "-" ? std::cin : file;
+  if (!in) return false;
+  char c = 0;
+  while (in.get(c) && c != '\n') {
+    if (!secret.append(c)) return false;
+  }
+  return !in.bad();
+}
+
+// The new container's protection, asking through pinentry when neither
+// --passphrase-file nor --no-passphrase says otherwise.
+bool chooseProtection(const Arguments& arguments, const std::string& name,
+                      consent::Secret& passphrase, ContainerProtection& protection,
+                      std::string& error) {
+  std::string source = option(arguments, "--passphrase-file");
+  protection.confirmEachSession = !arguments.noConfirm;
+  if (arguments.noPassphrase) {
+    if (!source.empty()) error = "--passphrase-file and --no-passphrase exclude each other";
+    return source.empty();
+  }
+  if (!source.empty()) {
+    if (!readSecretLine(source, passphrase)) {
+      error = "cannot read the passphrase file";
+      return false;
+    }
+  } else {
+    consent::Prompt prompt;
+    prompt.title = "Quorvant key container";
+    prompt.description = "Choose a passphrase for the new key container \"" + name + "\".";
+    prompt.prompt = "Passphrase:";
+    prompt.repeat = "Repeat:";
+    std::string detail;
+    if (consent::askSecret(prompt, passphrase, detail) != consent::Answer::kGiven) {
+      error = "no passphrase given" + (detail.empty() ? "" : " (" + detail + ")") +
+              "; --no-passphrase makes an unprotected container";
+      return false;
+    }
+  }
+  if (passphrase.empty()) {
+    error = "the passphrase is empty; --no-passphrase makes an unprotected container";
+    return false;
+  }
+  protection.passphrase = passphrase.c_str();
+  return true;
+}
+
 int create(const Arguments& arguments) {
   NewCredentialOptions options;
   options.subject = option(arguments, "--subject");
-  if (arguments.words.size() != 2 || !onlyOptions(arguments, {"--rsa", "--subject", "--days"}) ||
+  if (arguments.words.size() != 2 ||
+      !onlyOptions(arguments, {"--rsa", "--subject", "--days", "--passphrase-file"}) ||
       !toNumber(option(arguments, "--rsa"), options.rsaBits) ||
       !toNumber(option(arguments, "--days"), options.days)) {
     return usage();
@@ -108,8 +171,11 @@ int create(const Arguments& arguments) {
   const std::string& name = arguments.words[1];
   Credential credential;
   std::string error;
-  if (!makeSelfSigned(name, options, credential, error) ||
-      !saveContainer(arguments.store, name, credential, false, error)) {
+  consent::Secret passphrase;
+  ContainerProtection protection;
+  if (!chooseProtection(arguments, name, passphrase, protection, error) ||
+      !makeSelfSigned(name, options, credential, error) ||
+      !saveContainer(arguments.store, name, credential, false, error, protection)) {
     return fail(error);
   }
   defaultWhenFirst(arguments.store, name);
@@ -129,7 +195,10 @@ bool readPassword(const std::string& source, std::string& password) {
 }
 
 int import(const Arguments& arguments) {
-  if (arguments.words.size() != 3 || !onlyOptions(arguments, {"--password-file"})) return usage();
+  if (arguments.words.size() != 3 ||
+      !onlyOptions(arguments, {"--password-file", "--passphrase-file"})) {
+    return usage();
+  }
   const std::string& name = arguments.words[1];
   std::string password;
   if (!readPassword(option(arguments, "--password-file"), password)) {
@@ -141,8 +210,11 @@ int import(const Arguments& arguments) {
   Credential credential;
   std::string error;
   if (!in) return fail("cannot read " + arguments.words[2]);
-  if (!readPkcs12(bytes.str(), password, credential, error) ||
-      !saveContainer(arguments.store, name, credential, false, error)) {
+  consent::Secret passphrase;
+  ContainerProtection protection;
+  if (!readPkcs12(bytes.str(), password.c_str(), credential, error) ||
+      !chooseProtection(arguments, name, passphrase, protection, error) ||
+      !saveContainer(arguments.store, name, credential, false, error, protection)) {
     return fail(error);
   }
   defaultWhenFirst(arguments.store, name);
@@ -157,10 +229,15 @@ int list(const Arguments& arguments) {
                     defaultContainerName(arguments.store, chosen) == 0;
   for (const std::string& name : containerNames(arguments.store)) {
     Credential credential;
-    bool readable = loadContainer(arguments.store, name, credential) == 0;
+    std::string bytes;
+    bool locked = readContainer(arguments.store, name, bytes) == 0 && needsPassword(bytes);
+    bool readable = !locked && loadContainer(arguments.store, name, credential) == 0;
     std::cout << (hasDefault && name == chosen ? "* " : "  ") << name << "\t"
-              << (readable ? subjectLine(credential.certificate.get()) : "(unreadable)") << "\t"
-              << (readable ? "expires " + expiryText(credential.certificate.get()) : "") << "\n";
+              << (readable ? subjectLine(credential.certificate.get())
+                  : locked ? "(passphrase)"
+                           : "(unreadable)")
+              << "\t" << (readable ? "expires " + expiryText(credential.certificate.get()) : "")
+              << "\n";
   }
   return 0;
 }

@@ -27,6 +27,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Consent: both token libraries ask the person through pinentry; the PKCS#11
+# one reaches the tokens through p11-kit's proxy module.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "pinentry-curses | pinentry")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "p11-kit-modules")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # The Chromium family's manifests (Firefox's lies under /usr, not /etc).

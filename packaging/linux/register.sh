@@ -6,6 +6,7 @@
 #
 #   register.sh install   [--system] [--tree DIR | --build DIR] [--prefix DIR]
 #                         [--root DIR] [--extension-id ID]... [--firefox-id ID]
+#                         [--token software|pkcs11]
 #   register.sh uninstall [--system] [--prefix DIR] [--root DIR]
 #
 # The programs come from an install tree (`cmake --install BUILD --prefix
@@ -14,7 +15,8 @@
 # the browsers' directories under ~/.config and ~/.mozilla. --system:
 # programs in /usr/local/lib/quorvant, manifests under /etc and
 # /usr/lib/mozilla. --root DIR puts every file under DIR (for packaging);
-# manifests still name the final path.
+# manifests still name the final path. --token chooses the vendor library
+# beside the host: the software token (default) or the PKCS#11 token library.
 set -euo pipefail
 
 HOST_NAME=com.quorvant.signing_host
@@ -29,9 +31,7 @@ usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 command=${1:-}; shift || true
 [[ $command == install || $command == uninstall ]] || usage
-system=0; build="$here/../../build/release"; tree=""; prefix=""; root=""
-# The token library installed beside the host, from the tree's tokens/.
-token=software
+system=0; build="$here/../../build/release"; tree=""; prefix=""; root=""; token_kind=""
 while (($#)); do
   case $1 in
     --system) system=1 ;;
@@ -41,6 +41,7 @@ while (($#)); do
     --root) root=$2; shift ;;
     --extension-id) EXTENSION_IDS+=("$2"); shift ;;
     --firefox-id) FIREFOX_ID=$2; shift ;;
+    --token) token_kind=$2; shift ;;
     *) usage ;;
   esac
   shift
@@ -53,6 +54,13 @@ for id in "${EXTENSION_IDS[@]}"; do
 done
 [[ $FIREFOX_ID =~ ^([A-Za-z0-9._-]*@[A-Za-z0-9._-]+|\{[0-9A-Fa-f-]+\})$ ]] ||
   { echo "register.sh: not a Firefox add-on ID: $FIREFOX_ID" >&2; exit 2; }
+
+# --token: which token library of the install tree goes beside the host.
+token_kind=${token_kind:-software}
+case $token_kind in
+  software|pkcs11) token=$token_kind ;;
+  *) usage ;;
+esac
 
 if ((system)); then
   prefix=${prefix:-/usr/local/lib/quorvant}
@@ -122,7 +130,7 @@ install_all() {
   manifest allowed_extensions "$FIREFOX_ID" > "$scratch/manifest"
   for dir in "${firefox_dirs[@]}"; do put_file "$scratch/manifest" "$root$dir/$HOST_NAME.json" 0644; done
   sort -u "$record.new" > "$record"; rm -f "$record.new"
-  echo "installed $HOST_NAME: $prefix/quorvant_host"
+  echo "installed $HOST_NAME: $prefix/quorvant_host with the $token_kind token library"
 }
 
 uninstall_all() {

@@ -23,10 +23,13 @@ export function prepareHome(build) {
   mkdirSync(home);
   const env = {...process.env, HOME: home, XDG_CONFIG_HOME: '', XDG_DATA_HOME: ''};
   delete env.QUORVANT_TOKEN_STORE;
-  execFileSync(join(repository, 'packaging/linux/register.sh'), ['install', '--build', build],
-               {env, stdio: 'inherit'});
+  // QUORVANT_TEST_TOKEN=pkcs11: the PKCS#11 library, over tokens set up by the caller.
+  const token = process.env.QUORVANT_TEST_TOKEN || 'software';
+  execFileSync(join(repository, 'packaging/linux/register.sh'),
+               ['install', '--build', build, '--token', token], {env, stdio: 'inherit'});
   const installed = join(home, '.local/lib/quorvant');
-  execFileSync(join(installed, 'quorvant_token'), ['create', 'demo', '--subject', '/CN=demo/O=Quorvant test'],
+  if (token !== 'software') return {scratch, home, env, installed};
+  execFileSync(join(installed, 'quorvant_token'), ['create', 'demo', '--no-passphrase', '--no-confirm', '--subject', '/CN=demo/O=Quorvant test'],
                {env, stdio: 'inherit'});
   const store = execFileSync(join(installed, 'quorvant_token'), ['store'], {env}).toString().trim();
   writeFileSync(join(store, 'broken.p12'), 'this is not a key container');

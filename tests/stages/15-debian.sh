@@ -57,7 +57,7 @@ check "the Chromium family's manifests are conffiles" \
 
 echo "-- round trip with the software token"
 export QUORVANT_TOKEN_STORE=$scratch/store
-/usr/lib/quorvant/quorvant_token create demo --subject "/CN=Package test" >/dev/null
+/usr/lib/quorvant/quorvant_token create demo --no-passphrase --no-confirm --subject "/CN=Package test" >/dev/null
 printf 'signed by the installed package\n' > "$scratch/data"
 ask() {  # action, member of the answer to print
   /usr/lib/quorvant/quorvant_client --host /usr/lib/quorvant/quorvant_host --origin "$origin" --member "$2" \

@@ -10,7 +10,8 @@ scripts/check-layers
 
 scripts/install-packages clang-format clang-tidy cppcheck
 
-enforced=(host requests signing files text json logging platform/posix vendor/fake vendor/softtoken tools
+enforced=(host requests signing files text json logging platform/posix vendor/fake vendor/softtoken
+          vendor/pkcs11 vendor/consent tools
           fuzz tests/stress)
 mapfile -t sources < <(git ls-files "${enforced[@]}" | grep -E '\.(cpp|h)$' | grep -v -E '/windows/|_win32\.cpp$')
 # The harnesses build in the fuzz preset only, so tidy skips them.
@@ -28,4 +29,4 @@ printf '%s\n' "${units[@]}" |
 echo "== lint: cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++17 --inline-suppr --quiet \
   --error-exitcode=1 -I . host requests signing files text json logging platform/posix vendor/fake \
-  vendor/softtoken tools
+  vendor/softtoken vendor/pkcs11 vendor/consent tools

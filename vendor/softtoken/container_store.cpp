@@ -18,6 +18,8 @@ namespace softtoken {
 namespace {
 
 constexpr char kExtension[] = ".p12";
+// Beside a container made to be used without confirmation.
+constexpr char kNoConfirmExtension[] = ".noconfirm";
 constexpr std::size_t kMaxNameBytes = 200;
 
 std::string variable(const char* name) {
@@ -114,21 +116,31 @@ std::string containerPath(const std::string& store, const std::string& name) {
   return store + "/" + name + kExtension;
 }
 
-std::uint32_t loadContainer(const std::string& store, const std::string& name, Credential& out) {
+std::uint32_t readContainer(const std::string& store, const std::string& name, std::string& bytes) {
   if (!isValidContainerName(name)) return failWith(kBadContainerName, name);
   std::string path = containerPath(store, name);
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0 && errno == ENOENT) {
     return failWith(kContainerNotFound, name);
   }
-  std::string bytes;
   if (!S_ISREG(status.st_mode) || !readFile(path, bytes)) {
     return failWith(kContainerUnreadable, name + ": not a readable file");
   }
+  return kOk;
+}
+
+std::uint32_t loadContainer(const std::string& store, const std::string& name, Credential& out) {
+  std::string bytes;
+  if (std::uint32_t status = readContainer(store, name, bytes)) return status;
   std::string error;
   if (!readPkcs12(bytes, "", out, error))
     return failWith(kContainerUnreadable, name + ": " + error);
   return kOk;
+}
+
+bool confirmsEachSession(const std::string& store, const std::string& name) {
+  struct stat status {};
+  return ::stat((store + "/" + name + kNoConfirmExtension).c_str(), &status) != 0;
 }
 
 std::uint32_t defaultContainerName(const std::string& store, std::string& name) {
@@ -162,14 +174,23 @@ std::vector<std::string> containerNames(const std::string& store) {
 }
 
 bool saveContainer(const std::string& store, const std::string& name, const Credential& credential,
-                   bool replace, std::string& error) {
+                   bool replace, std::string& error, const ContainerProtection& protection) {
   if (!isValidContainerName(name)) {
     error = "invalid key container name: " + name;
     return false;
   }
-  std::string bytes = writePkcs12(credential, name, error);
-  return !bytes.empty() && makeDirectories(store, error) &&
-         writeFileAtomically(containerPath(store, name), bytes, replace, error);
+  std::string bytes = writePkcs12(credential, name, protection.passphrase, error);
+  std::string marker = store + "/" + name + kNoConfirmExtension;
+  if (bytes.empty() || !makeDirectories(store, error) ||
+      !writeFileAtomically(containerPath(store, name), bytes, replace, error)) {
+    return false;
+  }
+  // A passphrase is consent enough; without one the marker says "never ask".
+  if (*protection.passphrase != '\0' || protection.confirmEachSession) {
+    ::unlink(marker.c_str());
+    return true;
+  }
+  return writeFileAtomically(marker, "", true, error);
 }
 
 bool removeContainer(const std::string& store, const std::string& name, std::string& error) {
@@ -177,6 +198,7 @@ bool removeContainer(const std::string& store, const std::string& name, std::str
     error = "no key container named " + name + " in " + store;
     return false;
   }
+  ::unlink((store + "/" + name + kNoConfirmExtension).c_str());
   std::string chosen;
   if (readFile(store + "/default", chosen) &&
       chosen.substr(0, chosen.find_first_of("\r\n")) == name) {

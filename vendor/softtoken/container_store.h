@@ -26,9 +26,25 @@ bool isValidContainerName(const std::string& name);
 
 std::string containerPath(const std::string& store, const std::string& name);
 
-// Loads a container. Returns kOk, kBadContainerName, kContainerNotFound or
-// kContainerUnreadable; failures leave a detail through failWith.
+// How a new container is protected: by a passphrase (UTF-8, "" for none),
+// and, without one, whether each new session asks the person to confirm.
+// The default, an unprotected container that never asks, is for throwaway
+// containers only; quorvant_token asks for a passphrase unless told not to.
+struct ContainerProtection {
+  const char* passphrase = "";
+  bool confirmEachSession = false;
+};
+
+// A container's PKCS#12 bytes. Returns kOk, kBadContainerName,
+// kContainerNotFound or kContainerUnreadable; failures leave a detail
+// through failWith.
+std::uint32_t readContainer(const std::string& store, const std::string& name, std::string& bytes);
+
+// Loads a container that has no passphrase; statuses as readContainer.
 std::uint32_t loadContainer(const std::string& store, const std::string& name, Credential& out);
+
+// False when the container was made to be used without confirmation.
+bool confirmsEachSession(const std::string& store, const std::string& name);
 
 // The name of the default container: the first line of the store's
 // "default" file, else the only container of the store. kOk or
@@ -42,7 +58,8 @@ std::vector<std::string> containerNames(const std::string& store);
 // Without `replace` an existing container is kept and the call fails. False
 // with a readable `error` on failure; no partial file is left behind.
 bool saveContainer(const std::string& store, const std::string& name, const Credential& credential,
-                   bool replace, std::string& error);
+                   bool replace, std::string& error,
+                   const ContainerProtection& protection = ContainerProtection());
 
 // Deletes a container, and the default file when it named that container.
 bool removeContainer(const std::string& store, const std::string& name, std::string& error);

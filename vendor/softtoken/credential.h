@@ -19,16 +19,21 @@ struct Credential {
   CertStackPtr chain;
 };
 
-// Reads a PKCS#12 file's bytes, protected by an empty password or none.
-// False with a readable reason in `error` when it does not parse or lacks a
-// key, a certificate, or a certificate matching the key.
-bool readPkcs12(const std::string& bytes, const std::string& password, Credential& out,
+// Reads a PKCS#12 file's bytes with `password` (UTF-8, "" for none). False
+// with a readable reason in `error` when it does not parse or lacks a key, a
+// certificate, or a certificate matching the key.
+bool readPkcs12(const std::string& bytes, const char* password, Credential& out,
                 std::string& error);
 
-// The credential as PKCS#12 bytes protected by the empty password (the file
-// mode protects the container); empty with `error` set on failure.
+// True when the PKCS#12 bytes open with a password other than the empty one
+// (or none).
+bool needsPassword(const std::string& bytes);
+
+// The credential as PKCS#12 bytes protected by `password` ("" for the empty
+// one, when the file mode alone protects the container); empty with `error`
+// set on failure.
 std::string writePkcs12(const Credential& credential, const std::string& friendlyName,
-                        std::string& error);
+                        const char* password, std::string& error);
 
 // The DER encoding of a certificate; empty when it cannot be encoded.
 Bytes certificateDer(X509* certificate);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "vendor/softtoken/container_consent.h"
 #include "vendor/softtoken/container_store.h"
 #include "vendor/softtoken/token_status.h"
 
@@ -42,7 +43,8 @@ std::uint32_t TokenState::shutdown() {
   return kOk;
 }
 
-// The container is read outside the lock: other sessions go on meanwhile.
+// The container is read, and the person asked, outside the lock: other
+// sessions go on meanwhile.
 std::uint32_t TokenState::login(const std::string& container, std::uint32_t& provider) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -55,7 +57,7 @@ std::uint32_t TokenState::login(const std::string& container, std::uint32_t& pro
     if (std::uint32_t status = defaultContainerName(store, name)) return status;
   }
   auto credential = std::make_shared<Credential>();
-  if (std::uint32_t status = loadContainer(store, name, *credential)) return status;
+  if (std::uint32_t status = unlockContainer(store, name, *credential)) return status;
   std::lock_guard<std::mutex> lock(mutex_);
   provider = nextHandle();
   sessions_[provider] = std::move(credential);

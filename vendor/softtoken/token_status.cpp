@@ -35,6 +35,10 @@ const char* statusText(std::uint32_t status) {
       {kSigningFailed, "Signing failed"},
       {kUnknownStatus, "Unknown status code"},
       {kOutOfMemory, "Out of memory"},
+      {kWrongPassphrase, "Wrong passphrase"},
+      {kCancelled, "Cancelled by the user"},
+      {kNoPinentry, "No dialog (pinentry) can be started to ask the user"},
+      {kNoAnswer, "The dialog asking the user gave no answer"},
   };
   for (const auto& entry : kTexts) {
     if (entry.status == status) return entry.text;

@@ -24,6 +24,10 @@ enum Status : std::uint32_t {
   kSigningFailed = 0x510C,
   kUnknownStatus = 0x510D,
   kOutOfMemory = 0x510E,
+  kWrongPassphrase = 0x510F,
+  kCancelled = 0x5110,
+  kNoPinentry = 0x5111,
+  kNoAnswer = 0x5112,
 };
 
 // The fixed text of a status; empty for a code the token never returns.

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# One Chromium run with a PKCS#11 token: SoftHSM2 tokens in a private
+# SOFTHSM2_CONF, reached through p11-kit's proxy (the library's default), the
+# host installed by register.sh --token pkcs11, PINs from the scripted
+# pinentry. Installs what it needs; works as root without a display.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+packages=(chromium openssl softhsm2 opensc p11-kit-modules)
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
+scripts/install-packages "${packages[@]}"
+
+build=$PWD/build/release
+cmake --preset release >/dev/null
+cmake --build --preset release >/dev/null
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+eval "export $(tests/pkcs11/softhsm_tokens.sh "$scratch/softhsm")"
+export QUORVANT_PKCS11_MODULE='' QUORVANT_PKCS11_CONFIG=$scratch/none.conf
+export QUORVANT_PINENTRY=$PWD/tests/pkcs11/scripted_pinentry.sh PINENTRY_PIN=1234
+export PINENTRY_LOG=$scratch/pinentry.log QUORVANT_TEST_TOKEN=pkcs11 QUORVANT_BUILD=$build
+
+echo "-- Chromium end to end with SoftHSM2"
+(cd tests/browser && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+node --test tests/pkcs11/chromium_pkcs11.test.mjs
