@@ -5,14 +5,16 @@
 # wrote (install keeps a record of it). Both are idempotent.
 #
 #   register.sh install   [--system] [--build DIR] [--prefix DIR] [--root DIR]
-#                         [--extension-id ID]... [--firefox-id ID]
+#                         [--extension-id ID]... [--firefox-id ID] [--profile DIR]...
 #   register.sh uninstall [--system] [--prefix DIR] [--root DIR]
 #
 # Per user (default): programs in ~/.local/lib/quorvant, manifests in the
 # browsers' directories under ~/.config and ~/.mozilla. --system: programs in
 # /usr/local/lib/quorvant, manifests under /etc and /usr/lib/mozilla.
 # --root DIR puts every file under DIR (for packaging); manifests still name
-# the final path.
+# the final path. --profile DIR registers the host also for a Chromium, Chrome
+# or Edge started with --user-data-dir=DIR: such a browser reads only
+# DIR/NativeMessagingHosts. Firefox reads ~/.mozilla whatever its profile.
 set -euo pipefail
 
 HOST_NAME=com.quorvant.signing_host
@@ -23,11 +25,11 @@ DEFAULT_EXTENSION_ID=ingogkpkbkiidmpbpalbgoiidmfhibjn
 FIREFOX_ID=signing@quorvant.example
 here=$(cd "$(dirname "$0")" && pwd)
 
-usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 command=${1:-}; shift || true
 [[ $command == install || $command == uninstall ]] || usage
-system=0; build="$here/../../build/release"; prefix=""; root=""
+system=0; build="$here/../../build/release"; prefix=""; root=""; profiles=()
 while (($#)); do
   case $1 in
     --system) system=1 ;;
@@ -36,6 +38,7 @@ while (($#)); do
     --root) root=$2; shift ;;
     --extension-id) EXTENSION_IDS+=("$2"); shift ;;
     --firefox-id) FIREFOX_ID=$2; shift ;;
+    --profile) profiles+=("$(realpath -m "$2")"); shift ;;
     *) usage ;;
   esac
   shift
@@ -55,6 +58,7 @@ else
                  "$config/microsoft-edge/NativeMessagingHosts")
   firefox_dirs=("$HOME/.mozilla/native-messaging-hosts")
 fi
+for dir in ${profiles[@]+"${profiles[@]}"}; do chromium_dirs+=("$dir/NativeMessagingHosts"); done
 record="$root$prefix/installed-files"
 
 made_dirs=()
@@ -92,7 +96,8 @@ install_all() {
   done
   make_dirs "$root$prefix"
   : > "$record.new"
-  [[ -f $record ]] && grep '^dir ' "$record" >> "$record.new" || true
+  # Keeps what earlier installs wrote (a profile's manifest) for uninstall.
+  [[ -f $record ]] && cat "$record" >> "$record.new" || true
   for dir in ${made_dirs[@]+"${made_dirs[@]}"}; do echo "dir $dir" >> "$record.new"; done
   put_file "$build/bin/quorvant_host" "$root$prefix/quorvant_host" 0755
   put_file "$token" "$root$prefix/libAvCryptMail.so" 0644
