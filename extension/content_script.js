@@ -1,56 +1,57 @@
-// Bridges the page and the extension through window.postMessage. From the
-// page: {channel: 'quorvant-request', request} and {channel: 'quorvant-reset'}
-// (drops the connection, and with it the host and its sessions). To the page,
-// all on channel 'quorvant-answer': {answer}, {sent: contentId} once a
-// request is on its way to the host, {failure: text, contentId} for one
-// request, {failure: text} when the host or the extension is gone. The port
-// to the extension is opened on the first request.
+// Connects the page to the extension. On {channel: 'quorvant-connect'} from
+// the page it answers {channel: 'quorvant-port'} with a MessagePort, the
+// page's end of a relay (relay.js tells what goes over it): the relay frame
+// this script puts in the page, which passes requests straight to the host,
+// or, when that frame does not come up, the background through this script.
+// The page's root element carries what the page needs to know beforehand.
 (() => {
   const api = globalThis.browser ?? globalThis.chrome;
   const firefox = api.runtime.getURL('').startsWith('moz-extension:');
-  // The largest file a page can send as Base64 content, measured per browser
-  // (bench/browser/): Chromium refuses extension messages over 64 MiB, which
-  // leaves 48 MiB of file less room for the request's other members.
+  // The largest file a page can send, measured per browser (bench/browser/):
+  // Chromium refuses extension messages over 64 MiB, which leaves 48 MiB of
+  // file less room for the request's other members.
   const limit = firefox ?
     {browser: 'Firefox', maxFileBytes: 48 * 1024 * 1024 - 1024} :
     {browser: 'Chromium-based browsers (Chrome, Edge, Chromium)', maxFileBytes: 48 * 1024 * 1024 - 1024};
-  let port = null;
 
-  function toPage(message) {
-    window.postMessage(Object.assign({channel: 'quorvant-answer'}, message), window.location.origin);
-  }
-
-  function connect() {
-    port = api.runtime.connect({name: 'quorvant-page'});
-    port.onMessage.addListener(toPage);
-    port.onDisconnect.addListener(() => {
-      port = null;
-      toPage({failure: 'The signing extension was disconnected; reload the page.'});
+  const frame = document.createElement('iframe');
+  frame.hidden = true;
+  frame.src = api.runtime.getURL('relay.html');
+  const frameUp = new Promise((resolve) => {
+    window.addEventListener('message', (event) => {
+      if (event.source === frame.contentWindow && event.data && event.data.channel === 'quorvant-relay') resolve(true);
     });
+    setTimeout(() => resolve(false), 2000);
+  });
+  document.documentElement.appendChild(frame);
+
+  function throughBackground(page) {
+    const port = api.runtime.connect({name: 'quorvant-page'});
+    port.onMessage.addListener((message) => page.postMessage(message));
+    port.onDisconnect.addListener(() => page.postMessage({failure: 'The signing extension was disconnected; reload the page.'}));
+    page.onmessage = async ({data}) => {
+      const request = data && data.request;
+      if (data && data.file && request) {  // extension messages carry no files
+        const report = (fraction) => page.postMessage({reading: request.contentId, fraction});
+        request.data = Object.assign({}, request.data, {contentFile: await quorvantRelay.fileToBase64(data.file, report)});
+      }
+      port.postMessage({request, reset: data && data.reset});
+    };
   }
 
-  window.addEventListener('message', (event) => {
-    const data = event.data;
-    if (event.source !== window || !data) return;
-    if (data.channel === 'quorvant-reset' && port !== null) {
-      port.disconnect();
-      port = null;
+  window.addEventListener('message', async (event) => {
+    if (event.source !== window || !event.data || event.data.channel !== 'quorvant-connect') return;
+    const channel = new MessageChannel();
+    if (await frameUp) {
+      frame.contentWindow.postMessage({channel: 'quorvant-port'}, new URL(frame.src).origin, [channel.port1]);
+    } else {
+      throughBackground(channel.port1);
     }
-    if (data.channel !== 'quorvant-request') return;
-    const request = data.request;
-    if (typeof request !== 'object' || request === null) return;
-    if (port === null) connect();
-    try {
-      port.postMessage({request});
-    } catch (error) {
-      toPage({failure: 'The browser did not pass the request on: ' + error.message,
-              contentId: request.contentId});
-    }
+    window.postMessage({channel: 'quorvant-port'}, window.location.origin, [channel.port2]);
   });
 
   const root = document.documentElement.dataset;
   root.quorvantBrowser = limit.browser;
   root.quorvantMaxFileBytes = String(limit.maxFileBytes);
   root.quorvantExtension = 'ready';
-  window.postMessage({channel: 'quorvant-ready'}, window.location.origin);
 })();

@@ -55,16 +55,6 @@
     return (round(bytes / MiB * 10) / 10).toFixed(1) + ' MiB';
   }
 
-  function readAsBase64(file, onProgress) {
-    return new Promise((resolve, reject) => {
-      const reader = new FileReader();
-      reader.onprogress = (event) => onProgress(event.loaded / Math.max(file.size, 1));
-      reader.onload = () => resolve(reader.result.slice(reader.result.indexOf(',') + 1));
-      reader.onerror = () => reject(new Error('the file could not be read: ' + file.name));
-      reader.readAsDataURL(file);
-    });
-  }
-
   async function run(step, action) {
     busy = true;
     render();
@@ -109,11 +99,11 @@
     }
     say('Signing ' + file.name + ' (' + sizeText(file.size) + ')…');
     showProgress('Reading the file', 0);
-    const contentFile = await readAsBase64(file, (part) => showProgress('Reading the file', part / 3));
-    showProgress('Sending it to the signing host', 1 / 3);
-    const signed = await ask({requestAction: 'getSignature', handleProvider: handle, contentFile}, {
+    const signed = await ask({requestAction: 'getSignature', handleProvider: handle}, {
+      file,
       seconds: seconds || 120 + Math.ceil(file.size / MiB),
-      onSent: () => showProgress('Signing', 2 / 3),
+      onReading: (part) => showProgress(part < 1 ? 'Reading the file' : 'Sending it to the signing host', part / 2),
+      onSent: () => showProgress('Signing', 3 / 4),
     });
     $('signature').value = signed.signature;
     say(file.name + ' is signed.');

@@ -27,6 +27,7 @@ export async function launchChromium(setup, {extension = true} = {}) {
     name: 'chromium',
     hostManifest: join(userData, 'NativeMessagingHosts/com.quorvant.signing_host.json'),
     extensionHost: worker && new URL(worker.url()).host,
+    worker,
     goto: (url) => page.goto(url),
     click: (selector) => page.click(selector, {timeout: 5000}),
     setFile: (selector, path) => page.setInputFiles(selector, path),
