@@ -19,7 +19,7 @@ const build = process.env.QUORVANT_BUILD || join(repository, 'build/release');
 const MiB = 1024 * 1024;
 const setup = prepareHome(build);
 const demo = await serveDemo();
-const browser = await (which === 'firefox' ? launchFirefox : launchChromium)(setup);
+const browser = await (which === 'firefox' ? launchFirefox : launchChromium)(setup, {args: ['-remote-allow-system-access']});
 const settled = () => !document.getElementById('status').textContent.endsWith('…');
 
 async function waitFor(predicate) {
@@ -108,9 +108,18 @@ try {
     }
   } else {
     const sizes = [['1 KiB', 1024], ['20 MiB', 20 * MiB], [`${(limit / MiB).toFixed(2)} MiB (limit)`, limit]];
-    if (which === 'firefox') await browser.goto(`moz-extension://${extensionUuid}/_generated_background_page.html`);
+    if (which === 'firefox' && process.env.SIZES) sizes.splice(0, 3, ...process.env.SIZES.split(' ').map(
+      (megabytes) => [`${megabytes} MiB`, Math.round(Number(megabytes) * MiB)]));
+    if (which === 'firefox' && !process.env.SIZES) {  // Marionette navigates to no extension page; the browser window does
+      await browser.send('Marionette:SetContext', {value: 'chrome'});
+      await browser.send('WebDriver:ExecuteScript', {args: [`moz-extension://${extensionUuid}/_generated_background_page.html`],
+        script: 'gBrowser.selectedBrowser.fixupAndLoadURIString(arguments[0], ' +
+                '{triggeringPrincipal: Services.scriptSecurityManager.getSystemPrincipal()});'});
+      await browser.send('Marionette:SetContext', {value: 'content'});
+      await new Promise((wake) => setTimeout(wake, 2000));
+    }
     for (const [label, bytes] of sizes) {
-      for (let run = 0; run < Number(runs); run++) {
+      for (let run = 0; run < Number(runs) && !(which === 'firefox' && process.env.SIZES); run++) {
         console.log(JSON.stringify({which, label, path: 'background', ...await inBackground(straightToHost, bytes)}));
         console.log(JSON.stringify({which, label, path: 'quorvant_client', ...viaClient(bytes)}));
       }

@@ -63,7 +63,7 @@ async function connectWhenUp(port, browser) {
   throw new Error('Marionette did not answer on port ' + port);
 }
 
-export async function launchFirefox(setup, {extension = true} = {}) {
+export async function launchFirefox(setup, {extension = true, args = []} = {}) {
   const profile = mkdtempSync(join(setup.scratch, 'firefox-'));
   const port = await freePort();
   const prefs = {'marionette.port': port, 'browser.shell.checkDefaultBrowser': false,
@@ -72,15 +72,17 @@ export async function launchFirefox(setup, {extension = true} = {}) {
                  'extensions.webextensions.uuids': JSON.stringify({'signing@quorvant.example': extensionUuid})};
   writeFileSync(join(profile, 'user.js'), Object.entries(prefs).map(
       ([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});\n`).join(''));
-  const browser = spawn('firefox-esr', ['--headless', '--marionette', '--no-remote', '--profile', profile],
+  const browser = spawn('firefox-esr', ['--headless', '--marionette', '--no-remote', '--profile', profile, ...args],
                         {env: {...setup.env, MOZ_HEADLESS: '1'}, stdio: 'ignore'});
   const send = marionette(await connectWhenUp(port, browser));
-  await send('WebDriver:NewSession', {capabilities: {alwaysMatch: {acceptInsecureCerts: true, timeouts: {script: 600000}}}});
+  await send('WebDriver:NewSession', {capabilities: {alwaysMatch: {acceptInsecureCerts: true}}});
+  await send('WebDriver:SetTimeouts', {script: 600000});
   if (extension) await send('Addon:Install', {path: extensionDir, temporary: true});
   const find = async (selector) =>
     (await send('WebDriver:FindElement', {using: 'css selector', value: selector})).value[ELEMENT];
   return {
     name: 'firefox',
+    send,
     hostManifest: join(setup.home, '.mozilla/native-messaging-hosts/com.quorvant.signing_host.json'),
     goto: (url) => send('WebDriver:Navigate', {url}),
     click: async (selector) => send('WebDriver:ElementClick', {id: await find(selector)}),

@@ -2,7 +2,8 @@
 # The registration script against scratch directories: install writes the
 # host, the token and a manifest per browser naming the installed host's
 # absolute path; a second install changes nothing; uninstall leaves the
-# directories exactly as they were before the first install; the same holds
+# directories exactly as they were before the first install, a --profile
+# manifest included; the same holds
 # for a system-wide installation under --root.
 set -euo pipefail
 build=${1:?build directory}
@@ -39,8 +40,12 @@ check "Firefox manifest" manifest_names_host \
   "$scratch/home/.mozilla/native-messaging-hosts/com.quorvant.signing_host.json" "$host" allowed_extensions
 check "the installed host loads the token next to it" \
   bash -c "ldd '$host' | grep -q 'libAvCryptMail.so => $scratch/home/.local/lib/quorvant/'"
+HOME=$scratch/home XDG_CONFIG_HOME= "$register" install --build "$build" --profile "$scratch/home/own profile" >/dev/null
+check "--profile: a manifest in the profile's own folder" manifest_names_host \
+  "$scratch/home/own profile/NativeMessagingHosts/com.quorvant.signing_host.json" "$host" allowed_origins
+HOME=$scratch/home XDG_CONFIG_HOME= "$register" install --build "$build" >/dev/null
 HOME=$scratch/home XDG_CONFIG_HOME= "$register" uninstall >/dev/null
-check "uninstall removes exactly what install wrote" test "$before" == "$(listing "$scratch/home")"
+check "uninstall removes exactly what the installs wrote" test "$before" == "$(listing "$scratch/home")"
 
 mkdir -p "$scratch/root/etc"
 before=$(listing "$scratch/root")
