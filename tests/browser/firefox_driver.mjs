@@ -10,8 +10,6 @@ import {join} from 'node:path';
 import {extensionDir} from './browser_setup.mjs';
 
 const ELEMENT = 'element-6066-11e4-a52e-4f735466cecf';
-// The extension's internal UUID, fixed so that its pages have a known address.
-export const extensionUuid = '5e0a3f6c-8d1b-4c2e-9f47-1a2b3c4d5e6f';
 
 async function freePort() {
   const server = createServer();
@@ -63,16 +61,15 @@ async function connectWhenUp(port, browser) {
   throw new Error('Marionette did not answer on port ' + port);
 }
 
-export async function launchFirefox(setup, {extension = true, args = []} = {}) {
+export async function launchFirefox(setup, {extension = true} = {}) {
   const profile = mkdtempSync(join(setup.scratch, 'firefox-'));
   const port = await freePort();
   const prefs = {'marionette.port': port, 'browser.shell.checkDefaultBrowser': false,
                  'datareporting.policy.dataSubmissionEnabled': false, 'app.update.disabledForTesting': true,
-                 'browser.startup.homepage_override.mstone': 'ignore', 'extensions.update.enabled': false,
-                 'extensions.webextensions.uuids': JSON.stringify({'signing@quorvant.example': extensionUuid})};
+                 'browser.startup.homepage_override.mstone': 'ignore', 'extensions.update.enabled': false};
   writeFileSync(join(profile, 'user.js'), Object.entries(prefs).map(
       ([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});\n`).join(''));
-  const browser = spawn('firefox-esr', ['--headless', '--marionette', '--no-remote', '--profile', profile, ...args],
+  const browser = spawn('firefox-esr', ['--headless', '--marionette', '--no-remote', '--profile', profile],
                         {env: {...setup.env, MOZ_HEADLESS: '1'}, stdio: 'ignore'});
   const send = marionette(await connectWhenUp(port, browser));
   await send('WebDriver:NewSession', {capabilities: {alwaysMatch: {acceptInsecureCerts: true}}});
@@ -82,7 +79,6 @@ export async function launchFirefox(setup, {extension = true, args = []} = {}) {
     (await send('WebDriver:FindElement', {using: 'css selector', value: selector})).value[ELEMENT];
   return {
     name: 'firefox',
-    send,
     hostManifest: join(setup.home, '.mozilla/native-messaging-hosts/com.quorvant.signing_host.json'),
     goto: (url) => send('WebDriver:Navigate', {url}),
     click: async (selector) => send('WebDriver:ElementClick', {id: await find(selector)}),
