@@ -21,7 +21,7 @@ const quorvantRelay = (() => {
     if (/not found|no such native application/i.test(reason)) {
       return 'The signing host is not installed for this browser (' + reason + ').';
     }
-    return 'The signing host stopped: ' + reason;
+    return 'The signing host stopped: ' + reason.replace(/\.?$/, '.');
   }
 
   function chunkToBase64(blob) {
