@@ -1,23 +1,43 @@
 // The demo page's flow: open a provider, show the certificate's subject,
 // sign the file the user picks and show the signature, close the provider.
+// One step at a time: every control waits while a step runs, each step
+// clears the results it replaces, and every step ends in a plain message.
 (() => {
   const $ = (id) => document.getElementById(id);
+  const MiB = 1024 * 1024;
+  // ?seconds=N shortens every request's time limit (for trying failures out).
+  const seconds = Number(new URLSearchParams(window.location.search).get('seconds')) || 0;
+  let extension = null;
   let handle = null;
+  let busy = false;
 
   function say(text, isError) {
     $('status').textContent = text;
     $('status').className = isError ? 'error' : '';
   }
 
-  function setOpen(open) {
-    $('sign').disabled = !open;
-    $('close').disabled = !open;
-    $('open').disabled = open;
+  function render() {
+    const closed = handle === null;
+    $('open').disabled = $('container').disabled = busy || !extension || !closed;
+    $('file').disabled = busy || !extension;
+    $('sign').disabled = busy || closed;
+    $('close').disabled = busy || closed;
+  }
+
+  function showProgress(phase, fraction) {
+    $('progress-box').hidden = phase === null;
+    $('phase').textContent = phase || '';
+    $('progress').value = fraction;
+  }
+
+  function forgetContainer() {
+    handle = null;
+    $('subject').textContent = 'none yet';
   }
 
   // The answer's data on success; throws with the host's own words otherwise.
-  async function ask(data) {
-    const answer = await signingClient.request(data);
+  async function ask(data, options) {
+    const answer = await signingClient.request(data, options);
     if (answer.result !== 'success') {
       throw new Error(answer.description || 'The signing host reported an unknown error.');
     }
@@ -28,58 +48,89 @@
     return Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
   }
 
-  function readAsBase64(file) {
-    return new Promise((resolve, reject) => {
-      const reader = new FileReader();
-      reader.onload = () => resolve(reader.result.slice(reader.result.indexOf(',') + 1));
-      reader.onerror = () => reject(new Error('The file could not be read: ' + file.name));
-      reader.readAsDataURL(file);
-    });
+  // Sizes to one decimal, rounded the way `round` says, so that a file just
+  // over a limit never reads as the limit itself.
+  function sizeText(bytes, round = Math.ceil) {
+    if (bytes < MiB) return round(bytes / 1024) + ' KiB';
+    return (round(bytes / MiB * 10) / 10).toFixed(1) + ' MiB';
   }
 
   async function run(step, action) {
+    busy = true;
+    render();
     try {
       await action();
     } catch (error) {
-      say(step + ' failed: ' + error.message, true);
+      // A host that stopped took the open container with it.
+      const lost = error.hostGone && handle !== null;
+      if (error.hostGone) forgetContainer();
+      say(step + ' failed: ' + error.message + (lost ? ' Open your key container again.' : ''), true);
+    } finally {
+      busy = false;
+      showProgress(null, 0);
+      render();
     }
   }
 
   $('open').addEventListener('click', () => run('Opening the key container', async () => {
     const containerName = $('container').value.trim();
+    forgetContainer();
+    $('signature').value = '';
     say('Opening the key container…');
     const opened = await ask(Object.assign({requestAction: 'openCryptoProvider'},
-                                           containerName ? {containerName} : {}));
+                                           containerName ? {containerName} : {}),
+                             {seconds: seconds || 120});
     handle = opened.handleProvider;
-    setOpen(true);
     say('Reading the certificate…');
-    const certificate = await ask({requestAction: 'getCertificate', handleProvider: handle});
+    const certificate = await ask({requestAction: 'getCertificate', handleProvider: handle},
+                                  {seconds: seconds || 30});
     $('subject').textContent = certificateSubject(fromBase64(certificate.certificate));
     say('The key container is open. Pick a file to sign.');
   }));
 
   $('sign').addEventListener('click', () => run('Signing', async () => {
+    $('signature').value = '';
     const file = $('file').files[0];
     if (!file) throw new Error('no file is chosen; pick one first.');
-    say('Reading ' + file.name + '…');
-    const contentFile = await readAsBase64(file);
-    say('Signing ' + file.name + '…');
-    const signed = await ask({requestAction: 'getSignature', handleProvider: handle, contentFile});
+    if (file.size > extension.maxFileBytes) {
+      throw new Error(file.name + ' is ' + sizeText(file.size) + ', more than the ' +
+                      sizeText(extension.maxFileBytes, Math.floor) + ' that ' + extension.browser +
+                      ' can pass to the signing host. Pick a smaller file.');
+    }
+    say('Signing ' + file.name + ' (' + sizeText(file.size) + ')…');
+    showProgress('Reading the file', 0);
+    const signed = await ask({requestAction: 'getSignature', handleProvider: handle}, {
+      file,
+      seconds: seconds || 120 + Math.ceil(file.size / MiB),
+      onReading: (part) => showProgress(part < 1 ? 'Reading the file' : 'Sending it to the signing host', part / 2),
+      onSent: () => showProgress('Signing', 3 / 4),
+    });
     $('signature').value = signed.signature;
     say(file.name + ' is signed.');
   }));
 
   $('close').addEventListener('click', () => run('Closing the key container', async () => {
-    say('Closing the key container…');
     const closing = handle;
-    handle = null;
-    setOpen(false);
-    await ask({requestAction: 'closeCryptoProvider', handleProvider: closing});
-    $('subject').textContent = 'none yet';
+    forgetContainer();
+    $('signature').value = '';
+    say('Closing the key container…');
+    await ask({requestAction: 'closeCryptoProvider', handleProvider: closing}, {seconds: seconds || 30});
     say('The key container is closed.');
   }));
 
+  signingClient.onHostGone((text) => {
+    if (handle === null) return;
+    forgetContainer();
+    render();
+    say(text + ' Open your key container again.', true);
+  });
+
+  render();
   signingClient.waitForExtension(3000).then(
-      () => say('Ready. Open your key container to begin.'),
+      (info) => {
+        extension = info;
+        render();
+        say('Ready. Open your key container to begin.');
+      },
       (error) => say(error.message, true));
 })();

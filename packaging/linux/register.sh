@@ -6,7 +6,7 @@
 #
 #   register.sh install   [--system] [--tree DIR | --build DIR] [--prefix DIR]
 #                         [--root DIR] [--extension-id ID]... [--firefox-id ID]
-#                         [--token software|pkcs11]
+#                         [--token software|pkcs11] [--profile DIR]...
 #   register.sh uninstall [--system] [--prefix DIR] [--root DIR]
 #
 # The programs come from an install tree (`cmake --install BUILD --prefix
@@ -17,6 +17,9 @@
 # /usr/lib/mozilla. --root DIR puts every file under DIR (for packaging);
 # manifests still name the final path. --token chooses the vendor library
 # beside the host: the software token (default) or the PKCS#11 token library.
+# --profile DIR registers the host also for a Chromium, Chrome or Edge
+# started with --user-data-dir=DIR: such a browser reads only
+# DIR/NativeMessagingHosts. Firefox reads ~/.mozilla whatever its profile.
 set -euo pipefail
 
 HOST_NAME=com.quorvant.signing_host
@@ -27,11 +30,11 @@ DEFAULT_EXTENSION_ID=ingogkpkbkiidmpbpalbgoiidmfhibjn
 FIREFOX_ID=signing@quorvant.example
 here=$(cd "$(dirname "$0")" && pwd)
 
-usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 command=${1:-}; shift || true
 [[ $command == install || $command == uninstall ]] || usage
-system=0; build="$here/../../build/release"; tree=""; prefix=""; root=""; token_kind=""
+system=0; build="$here/../../build/release"; tree=""; prefix=""; root=""; token_kind=""; profiles=()
 while (($#)); do
   case $1 in
     --system) system=1 ;;
@@ -42,6 +45,7 @@ while (($#)); do
     --extension-id) EXTENSION_IDS+=("$2"); shift ;;
     --firefox-id) FIREFOX_ID=$2; shift ;;
     --token) token_kind=$2; shift ;;
+    --profile) profiles+=("$(realpath -m "$2")"); shift ;;
     *) usage ;;
   esac
   shift
@@ -76,6 +80,7 @@ else
   firefox_dirs=("$HOME/.mozilla/native-messaging-hosts")
 fi
 [[ $prefix != *[\"\\[:cntrl:]]* ]] || { echo "register.sh: unusable prefix: $prefix" >&2; exit 2; }
+for dir in ${profiles[@]+"${profiles[@]}"}; do chromium_dirs+=("$dir/NativeMessagingHosts"); done
 record="$root$prefix/installed-files"
 
 made_dirs=()
@@ -118,7 +123,8 @@ install_all() {
   done
   make_dirs "$root$prefix"
   : > "$record.new"
-  [[ -f $record ]] && grep '^dir ' "$record" >> "$record.new" || true
+  # Keeps what earlier installs wrote (a profile's manifest) for uninstall.
+  [[ -f $record ]] && cat "$record" >> "$record.new" || true
   for dir in ${made_dirs[@]+"${made_dirs[@]}"}; do echo "dir $dir" >> "$record.new"; done
   put_file "$programs/quorvant_host" "$root$prefix/quorvant_host" 0755
   put_file "$programs/tokens/$token/libAvCryptMail.so" "$root$prefix/libAvCryptMail.so" 0644

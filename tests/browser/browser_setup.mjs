@@ -1,18 +1,15 @@
 // Scaffolding of the end-to-end test: a scratch home with the host installed
 // by the registration script and key containers made by the token's tool, a
-// small web server for the demo page, and Debian's Chromium with the example
-// extension loaded.
+// small web server for the demo page, the host's processes, OpenSSL's verdict.
 import {execFileSync} from 'node:child_process';
-import {mkdtempSync, mkdirSync, copyFileSync, readFileSync, writeFileSync, rmSync} from 'node:fs';
+import {mkdtempSync, mkdirSync, readFileSync, readdirSync, readlinkSync, writeFileSync, rmSync} from 'node:fs';
 import {createServer} from 'node:http';
 import {tmpdir} from 'node:os';
 import {join, extname, resolve, dirname} from 'node:path';
 import {fileURLToPath} from 'node:url';
-import {chromium} from 'playwright-core';
 
 export const repository = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 export const extensionDir = join(repository, 'extension');
-export const hostName = 'com.quorvant.signing_host';
 export const extensionId = 'ingogkpkbkiidmpbpalbgoiidmfhibjn';
 
 // Installs the host for a scratch user and makes the containers "demo" (the
@@ -33,7 +30,7 @@ export function prepareHome(build) {
                {env, stdio: 'inherit'});
   const store = execFileSync(join(installed, 'quorvant_token'), ['store'], {env}).toString().trim();
   writeFileSync(join(store, 'broken.p12'), 'this is not a key container');
-  return {scratch, home, env, installed};
+  return {scratch, home, env, installed, build};
 }
 
 // Serves the demo page's folder on 127.0.0.1 (a port of the system's choice).
@@ -41,7 +38,8 @@ export async function serveDemo() {
   const root = join(extensionDir, 'demo');
   const types = {'.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css'};
   const server = createServer((request, response) => {
-    const name = request.url === '/' ? 'index.html' : request.url.slice(1).split('?')[0];
+    const path = request.url.split('?')[0];
+    const name = path === '/' ? 'index.html' : path.slice(1);
     if (!/^[a-z_]+\.(html|js|css)$/.test(name)) {
       response.writeHead(404).end();
       return;
@@ -53,22 +51,16 @@ export async function serveDemo() {
   return {server, url: `http://127.0.0.1:${server.address().port}/`};
 }
 
-// Chromium reads host manifests from the user data directory it is given.
-export async function launchBrowser(setup) {
-  const userData = join(setup.scratch, 'chromium');
-  mkdirSync(join(userData, 'NativeMessagingHosts'), {recursive: true});
-  copyFileSync(join(setup.home, '.config/chromium/NativeMessagingHosts', hostName + '.json'),
-               join(userData, 'NativeMessagingHosts', hostName + '.json'));
-  const context = await chromium.launchPersistentContext(userData, {
-    executablePath: '/usr/bin/chromium',
-    headless: true,
-    env: setup.env,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync',
-           `--disable-extensions-except=${extensionDir}`, `--load-extension=${extensionDir}`],
-  });
-  const worker = context.serviceWorkers()[0] ?? await context.waitForEvent('serviceworker');
-  return {context, worker};
+// The installed host's running processes (found by their program file).
+export function hostProcesses(setup) {
+  const program = join(setup.installed, 'quorvant_host');
+  return readdirSync('/proc').filter((pid) => {
+    try {
+      return /^\d+$/.test(pid) && readlinkSync(`/proc/${pid}/exe`) === program;
+    } catch (gone) {
+      return false;
+    }
+  }).map(Number);
 }
 
 // OpenSSL's verdict on a detached signature (Base64 DER) of the file `data`,

@@ -4,7 +4,8 @@
 # absolute path; the installed host's run path is $ORIGIN alone, so without
 # the token beside it the host fails to start; IDs and prefixes that the
 # manifests' JSON cannot hold as they stand are refused; a second install changes nothing; uninstall leaves the
-# directories exactly as they were before the first install; the same holds
+# directories exactly as they were before the first install, a --profile
+# manifest included; the same holds
 # for a system-wide installation under --root.
 set -euo pipefail
 build=${1:?build directory}
@@ -55,8 +56,12 @@ for bad in '--extension-id ABCDEFGHIJKLMNOPabcdefghijklmnop' '--extension-id abc
   read -r -a arguments <<< "$bad"
   check "install $bad: refused" refused "${arguments[@]}"
 done
+HOME=$scratch/home XDG_CONFIG_HOME= "$register" install --build "$build" --profile "$scratch/home/own profile" >/dev/null
+check "--profile: a manifest in the profile's own folder" manifest_names_host \
+  "$scratch/home/own profile/NativeMessagingHosts/com.quorvant.signing_host.json" "$host" allowed_origins
+HOME=$scratch/home XDG_CONFIG_HOME= "$register" install --build "$build" >/dev/null
 HOME=$scratch/home XDG_CONFIG_HOME= "$register" uninstall >/dev/null
-check "uninstall removes exactly what install wrote" test "$before" == "$(listing "$scratch/home")"
+check "uninstall removes exactly what the installs wrote" test "$before" == "$(listing "$scratch/home")"
 
 mkdir -p "$scratch/root/etc"
 before=$(listing "$scratch/root")

@@ -1,101 +1,170 @@
-// The example extension and demo page in Debian's Chromium, headless, with
-// the installed host and the software token: the page's whole flow and the
-// failure cases, each signature judged by OpenSSL.
+// The example extension and demo page in a headless browser (QUORVANT_BROWSER:
+// chromium, the default, or firefox) with the installed host and the
+// software token. One table of what a person does and sees, in order: the
+// whole flow and every failure a person can cause, each state kept as a
+// screenshot under <build>/browser-screenshots/<browser>/, each signature
+// judged by OpenSSL.
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
-import {writeFileSync} from 'node:fs';
+import {mkdirSync, renameSync, truncateSync, writeFileSync} from 'node:fs';
+import {randomBytes} from 'node:crypto';
 import {join} from 'node:path';
-import {prepareHome, serveDemo, launchBrowser, opensslVerify, removeScratch, repository,
-        extensionId} from './browser_setup.mjs';
+import {prepareHome, serveDemo, opensslVerify, removeScratch, repository, extensionId,
+        hostProcesses} from './browser_setup.mjs';
+import {launchChromium} from './chromium_driver.mjs';
+import {launchFirefox} from './firefox_driver.mjs';
 
 const build = process.env.QUORVANT_BUILD || join(repository, 'build/release');
+const which = process.env.QUORVANT_BROWSER || 'chromium';
+const launch = {chromium: launchChromium, firefox: launchFirefox}[which];
+const shots = join(build, 'browser-screenshots', which);
 let setup;
 let demo;
 let browser;
-let page;
+let stopped = [];
 
-// One request through the page's client, as the demo page sends it.
-function ask(data) {
-  return page.evaluate((request) => signingClient.request(request), data);
+const pause = (ms) => new Promise((wake) => setTimeout(wake, ms));
+const ask = (data) => browser.evaluate((request) => signingClient.request(request), data);
+const text = (id) => browser.evaluate((name) => document.getElementById(name).textContent, id);
+const signature = () => browser.evaluate(() => document.getElementById('signature').value);
+const enabled = () => browser.evaluate(() => Object.fromEntries(
+    ['open', 'container', 'file', 'sign', 'close'].map((id) => [id, !document.getElementById(id).disabled])));
+const fill = (selector, value) => browser.evaluate((s, v) => { document.querySelector(s).value = v; }, selector, value);
+
+// A page state to wait for: by default the end of a step (no "…" left).
+const settled = () => !document.getElementById('status').textContent.endsWith('…');
+const signing = () => document.getElementById('phase').textContent === 'Signing';
+async function waitFor(predicate) {
+  for (let tries = 0; tries < 1200; tries++) {
+    if (await browser.evaluate(predicate)) return;
+    await pause(100);
+  }
+  assert.fail(`the page never reached ${predicate}; status: ${await text('status')}`);
 }
 
-async function statusAfter(click, expected) {
-  await page.click(click);
-  await page.waitForFunction(
-      (text) => document.getElementById('status').textContent.includes(text) ||
-                document.getElementById('status').className === 'error',
-      expected, {timeout: 20000});
-  return page.textContent('#status');
+function dataFile(name, content) {
+  const path = join(setup.scratch, name);
+  writeFileSync(path, content);
+  return path;
 }
+
+async function sign(path) {
+  await browser.setFile('#file', path);
+  await browser.click('#sign');
+}
+
+async function verify(path) {
+  const certificate = (await ask({requestAction: 'getCertificate', containerName: 'demo'})).certificate;
+  assert.ok(opensslVerify(setup.scratch, await signature(), certificate, path), 'OpenSSL accepts');
+}
+
+async function open(container) {
+  await fill('#container', container);
+  await browser.click('#open');
+}
+
+function stopHost(signal) {
+  const pids = signal === 'SIGSTOP' ? hostProcesses(setup) : stopped;
+  assert.ok(pids.length > 0, 'a host is running');
+  pids.forEach((pid) => process.kill(pid, signal));
+  stopped = signal === 'SIGSTOP' ? pids : [];
+}
+
+const contract = () => dataFile('contract.txt', 'Contract Nr. 7\u00e9\nsigned in the browser\n');
+const closedControls = {open: true, container: true, file: true, sign: false, close: false};
+const openControls = {open: false, container: false, file: true, sign: true, close: true};
+const busyControls = {open: false, container: false, file: false, sign: false, close: false};
+
+// Each row: what the person does, the status it ends in, the controls then
+// usable, any further check.
+const scenarios = [
+  {name: 'ready', status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
+  {name: 'opened', act: () => open('demo'), status: /^The key container is open\./, controls: openControls,
+   check: async () => assert.equal(await text('subject'), 'CN=demo, O=Quorvant test')},
+  {name: 'signed', act: () => sign(contract()), status: /^contract\.txt is signed\.$/, check: () => verify(contract())},
+  {name: 'too-big', act: async () => {
+    const path = dataFile('too-big.bin', '');
+    truncateSync(path, 1 + await browser.evaluate(() => signingClient.limit));
+    await sign(path);
+  }, status: /^Signing failed: too-big\.bin is [\d.]+ MiB, more than the [\d.]+ MiB that .* can pass to the signing host\./,
+  controls: openControls, check: async () => assert.equal(await signature(), '', 'the old signature is gone')},
+  {name: 'largest', act: async () => sign(dataFile('largest.bin', randomBytes(
+    await browser.evaluate(() => signingClient.limit)))), status: /^largest\.bin is signed\.$/,
+  check: () => verify(join(setup.scratch, 'largest.bin'))},
+  {name: 'busy', act: () => { stopHost('SIGSTOP'); return sign(contract()); }, until: signing,
+   status: /^Signing contract\.txt \(1 KiB\)…$/, controls: busyControls,
+   check: async () => assert.equal(await signature(), '')},
+  {name: 'host-gone', act: () => stopHost('SIGKILL'), controls: closedControls,
+   status: /^Signing failed: The signing host stopped: .+ Open your key container again\.$/,
+   check: async () => assert.equal(await text('subject'), 'none yet')},
+  {name: 'wrong-container', act: () => open('broken'), controls: closedControls,
+   status: /^Opening the key container failed: Key container cannot be read: broken: /},
+  {name: 'closed', act: async () => { await open('demo'); await waitFor(settled); await browser.click('#close'); },
+   status: /^The key container is closed\.$/, controls: closedControls},
+  {name: 'time-limit', act: async () => {
+    await browser.goto(demo.url + '?seconds=2');
+    await waitFor(settled);
+    await open('demo');
+    await waitFor(settled);
+    stopHost('SIGSTOP');
+    await sign(contract());
+  }, status: /^Signing failed: The signing host did not answer within 2 seconds and was stopped\. Open your key container again\.$/,
+  controls: closedControls, check: () => stopHost('SIGKILL')},
+  {name: 'not-registered', act: async () => {
+    await browser.goto(demo.url);
+    await waitFor(settled);
+    renameSync(browser.hostManifest, browser.hostManifest + '.away');
+    await open('demo');
+  }, status: /^Opening the key container failed: The signing host is not installed for this browser \(.+\)\.$/,
+  controls: closedControls, check: () => renameSync(browser.hostManifest + '.away', browser.hostManifest)},
+  {name: 'no-extension', act: async () => {
+    await browser.close();
+    browser = await launch(setup, {extension: false});
+    await browser.goto(demo.url);
+  }, status: /^The Quorvant signing extension is not installed or not enabled for this page\.$/,
+  controls: {open: false, container: false, file: false, sign: false, close: false}},
+];
 
 before(async () => {
+  mkdirSync(shots, {recursive: true});
   setup = prepareHome(build);
   demo = await serveDemo();
-  browser = await launchBrowser(setup);
-  page = await browser.context.newPage();
-  await page.goto(demo.url);
-  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Ready'),
-                             null, {timeout: 20000});
+  browser = await launch(setup);
+  await browser.goto(demo.url);
 });
 
 after(async () => {
-  if (browser) await browser.context.close();
+  if (stopped.length) stopHost('SIGKILL');
+  if (browser) await browser.close();
   if (demo) demo.server.close();
   if (setup) removeScratch(setup);
 });
 
-test('the extension has the ID its key fixes', () => {
-  assert.equal(new URL(browser.worker.url()).host, extensionId);
+test(`${which}: the extension has the ID its key fixes`, {skip: which !== 'chromium'}, () => {
+  assert.equal(browser.extensionHost, extensionId);
 });
 
-test('the demo page opens, shows the subject, signs a picked file and closes', async () => {
-  const data = join(setup.scratch, 'contract.txt');
-  writeFileSync(data, 'Contract Nr. 7\u00e9\nsigned in the browser\n');
-  await page.fill('#container', 'demo');
-  assert.match(await statusAfter('#open', 'is open'), /The key container is open/);
-  assert.equal(await page.textContent('#subject'), 'CN=demo, O=Quorvant test');
-  await page.setInputFiles('#file', data);
-  assert.match(await statusAfter('#sign', 'is signed'), /contract\.txt is signed/);
-  const signature = await page.inputValue('#signature');
-  const certificate = (await ask({requestAction: 'getCertificate', containerName: 'demo'})).certificate;
-  assert.ok(opensslVerify(setup.scratch, signature, certificate, data), 'OpenSSL accepts');
-  writeFileSync(data, 'Contract Nr. 8\n');
-  assert.ok(!opensslVerify(setup.scratch, signature, certificate, data), 'OpenSSL rejects');
-  assert.match(await statusAfter('#close', 'is closed'), /The key container is closed/);
-});
-
-test('a file path is signed within an open session', async () => {
-  const data = join(setup.scratch, 'by-path.bin');
-  writeFileSync(data, Buffer.from([0, 1, 2, 255, 10, 13]));
-  const opened = await ask({requestAction: 'openCryptoProvider'});
-  assert.equal(opened.result, 'success', opened.description);
-  const handleProvider = opened.handleProvider;
-  const signed = await ask({requestAction: 'getSignature', handleProvider, fileDataPath: data});
-  assert.equal(signed.result, 'success', signed.description);
-  const certificate = (await ask({requestAction: 'getCertificate', handleProvider})).certificate;
-  assert.ok(opensslVerify(setup.scratch, signed.signature, certificate, data));
-  const closed = await ask({requestAction: 'closeCryptoProvider', handleProvider});
-  assert.equal(closed.result, 'success', closed.description);
-});
-
-test('an unknown action is answered with an error', async () => {
-  const answer = await ask({requestAction: 'frobnicate'});
-  assert.deepEqual(answer, {description: 'Unknow request action frobnicate',
-                            requestAction: 'frobnicate', result: 'error'});
-});
-
-test('a failing container is reported in plain words', async () => {
-  const answer = await ask({requestAction: 'openCryptoProvider', containerName: 'broken'});
-  assert.equal(answer.result, 'error');
-  assert.match(answer.description, /^Key container cannot be read: broken: /);
-  await page.fill('#container', 'broken');
-  assert.match(await statusAfter('#open', 'never'),
-               /^Opening the key container failed: Key container cannot be read/);
-});
-
-test('an echoed member holding a control character still reaches the page', async () => {
+test(`${which}: the answers to requests the page cannot make reach it intact`, async () => {
+  await waitFor(settled);
+  const path = dataFile('by-path.bin', Buffer.from([0, 1, 2, 255, 10, 13]));
+  const {handleProvider} = await ask({requestAction: 'openCryptoProvider'});
+  const signed = await ask({requestAction: 'getSignature', handleProvider, fileDataPath: path});
+  const {certificate} = await ask({requestAction: 'getCertificate', handleProvider});
+  assert.ok(opensslVerify(setup.scratch, signed.signature, certificate, path), signed.description);
+  assert.equal((await ask({requestAction: 'closeCryptoProvider', handleProvider})).result, 'success');
+  assert.deepEqual(await ask({requestAction: 'frobnicate'}), {
+    description: 'Unknow request action frobnicate', requestAction: 'frobnicate', result: 'error'});
   const note = 'bell\u0007 and\u0001 tab\t';
-  const answer = await ask({requestAction: 'getCertificate', containerName: 'demo', note});
-  assert.equal(answer.result, 'success', answer.description);
-  assert.equal(answer.note, note);
+  assert.equal((await ask({requestAction: 'getCertificate', containerName: 'demo', note})).note, note);
 });
+
+for (const row of scenarios) {
+  test(`${which}: ${row.name}`, async () => {
+    if (row.act) await row.act();
+    await waitFor(row.until || settled);
+    await browser.screenshot(join(shots, `${row.name}.png`));
+    assert.match(await text('status'), row.status);
+    if (row.controls) assert.deepEqual(await enabled(), row.controls);
+    if (row.check) await row.check();
+  });
+}

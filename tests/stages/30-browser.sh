@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Browser end to end: the registration script, then Debian's Chromium
 # (headless, driven by playwright-core from npm, never a downloaded browser)
-# running the example extension and demo page against the installed host and
-# the software token. Installs what it needs; works as root without a display.
+# and Debian's firefox-esr (headless, driven through Marionette by a client of
+# ours) running the example extension and demo page against the installed
+# host and the software token. Screenshots of every page state land in
+# build/release/browser-screenshots/. Installs what it needs; works as root
+# without a display.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-packages=(chromium openssl)
+packages=(chromium firefox-esr openssl)
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 scripts/install-packages "${packages[@]}"
@@ -27,7 +30,9 @@ if ! HOME=$run_home XDG_CONFIG_HOME= XDG_DATA_HOME= QUORVANT_TOKEN_STORE= ./x ru
 fi
 echo "./x run: $(grep -o 'subject=.*' "$run_home/run.log"), CMS Verification successful"
 
-echo "-- Chromium end to end"
 cd tests/browser
 npm ci --no-audit --no-fund --loglevel=error >/dev/null
-QUORVANT_BUILD=$build node --test
+echo "-- Chromium end to end"
+QUORVANT_BUILD=$build QUORVANT_BROWSER=chromium node --test
+echo "-- Firefox end to end"
+QUORVANT_BUILD=$build QUORVANT_BROWSER=firefox node --test

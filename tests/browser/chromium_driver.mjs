@@ -1,0 +1,39 @@
+// Debian's Chromium, headless, through playwright-core (which downloads
+// nothing when given the browser's path), with or without the extension. It
+// reads host manifests from its own user data directory, where the
+// registration script's --profile puts one.
+import {execFileSync} from 'node:child_process';
+import {mkdtempSync} from 'node:fs';
+import {join} from 'node:path';
+import {chromium} from 'playwright-core';
+import {repository, extensionDir} from './browser_setup.mjs';
+
+export async function launchChromium(setup, {extension = true} = {}) {
+  const userData = mkdtempSync(join(setup.scratch, 'chromium-'));
+  execFileSync(join(repository, 'packaging/linux/register.sh'),
+               ['install', '--build', setup.build, '--profile', userData], {env: setup.env});
+  const context = await chromium.launchPersistentContext(userData, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    env: setup.env,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           ...(extension ? [`--disable-extensions-except=${extensionDir}`,
+                            `--load-extension=${extensionDir}`] : [])],
+  });
+  const worker = extension ? context.serviceWorkers()[0] ?? await context.waitForEvent('serviceworker') : null;
+  const page = await context.newPage();
+  return {
+    name: 'chromium',
+    hostManifest: join(userData, 'NativeMessagingHosts/com.quorvant.signing_host.json'),
+    extensionHost: worker && new URL(worker.url()).host,
+    worker,
+    goto: (url) => page.goto(url),
+    click: (selector) => page.click(selector, {timeout: 5000}),
+    setFile: (selector, path) => page.setInputFiles(selector, path),
+    // `source` is a function's text; it runs in the page with `args`.
+    evaluate: (source, ...args) => page.evaluate(`(${source})(...${JSON.stringify(args)})`),
+    screenshot: (path) => page.screenshot({path, fullPage: true}),
+    close: () => context.close(),
+  };
+}

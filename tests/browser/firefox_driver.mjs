@@ -1,0 +1,95 @@
+// Debian's firefox-esr, headless, driven through its own remote protocol,
+// Marionette: frames "LENGTH:JSON" on a TCP port, commands
+// [0, id, name, parameters], answers [1, id, error, result]. The extension is
+// installed as a temporary add-on. Firefox reads host manifests from
+// ~/.mozilla/native-messaging-hosts, whatever its profile.
+import {spawn} from 'node:child_process';
+import {mkdtempSync, writeFileSync} from 'node:fs';
+import {connect, createServer} from 'node:net';
+import {join} from 'node:path';
+import {extensionDir} from './browser_setup.mjs';
+
+const ELEMENT = 'element-6066-11e4-a52e-4f735466cecf';
+
+async function freePort() {
+  const server = createServer();
+  await new Promise((done) => server.listen(0, '127.0.0.1', done));
+  const {port} = server.address();
+  await new Promise((done) => server.close(done));
+  return port;
+}
+
+function marionette(socket) {
+  const waiting = new Map();
+  let buffer = Buffer.alloc(0);
+  let nextId = 1;
+  socket.on('data', (chunk) => {
+    buffer = Buffer.concat([buffer, chunk]);
+    for (let colon; (colon = buffer.indexOf(':')) > 0;) {
+      const length = Number(buffer.subarray(0, colon).toString());
+      if (buffer.length < colon + 1 + length) break;
+      const message = JSON.parse(buffer.subarray(colon + 1, colon + 1 + length).toString());
+      buffer = buffer.subarray(colon + 1 + length);
+      const [, id, error, result] = Array.isArray(message) ? message : [1, 0, null, message];
+      const entry = waiting.get(id);
+      if (!entry) continue;
+      waiting.delete(id);
+      if (error) entry.reject(new Error(`${entry.name}: ${error.error}: ${error.message}`));
+      else entry.resolve(result);
+    }
+  });
+  return (name, parameters = {}) => new Promise((resolve, reject) => {
+    const id = nextId++;
+    waiting.set(id, {name, resolve, reject});
+    const body = Buffer.from(JSON.stringify([0, id, name, parameters]));
+    socket.write(`${body.length}:`);
+    socket.write(body);
+  });
+}
+
+async function connectWhenUp(port, browser) {
+  for (let attempt = 0; attempt < 300; attempt++) {
+    if (browser.exitCode !== null) throw new Error('firefox-esr exited with ' + browser.exitCode);
+    const socket = await new Promise((resolve) => {
+      const trying = connect(port, '127.0.0.1');
+      trying.once('data', () => resolve(trying));  // the server's greeting
+      trying.once('error', () => resolve(null));
+    });
+    if (socket) return socket;
+    await new Promise((wake) => setTimeout(wake, 100));
+  }
+  throw new Error('Marionette did not answer on port ' + port);
+}
+
+export async function launchFirefox(setup, {extension = true} = {}) {
+  const profile = mkdtempSync(join(setup.scratch, 'firefox-'));
+  const port = await freePort();
+  const prefs = {'marionette.port': port, 'browser.shell.checkDefaultBrowser': false,
+                 'datareporting.policy.dataSubmissionEnabled': false, 'app.update.disabledForTesting': true,
+                 'browser.startup.homepage_override.mstone': 'ignore', 'extensions.update.enabled': false};
+  writeFileSync(join(profile, 'user.js'), Object.entries(prefs).map(
+      ([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});\n`).join(''));
+  const browser = spawn('firefox-esr', ['--headless', '--marionette', '--no-remote', '--profile', profile],
+                        {env: {...setup.env, MOZ_HEADLESS: '1'}, stdio: 'ignore'});
+  const send = marionette(await connectWhenUp(port, browser));
+  await send('WebDriver:NewSession', {capabilities: {alwaysMatch: {acceptInsecureCerts: true}}});
+  await send('WebDriver:SetTimeouts', {script: 600000});
+  if (extension) await send('Addon:Install', {path: extensionDir, temporary: true});
+  const find = async (selector) =>
+    (await send('WebDriver:FindElement', {using: 'css selector', value: selector})).value[ELEMENT];
+  return {
+    name: 'firefox',
+    hostManifest: join(setup.home, '.mozilla/native-messaging-hosts/com.quorvant.signing_host.json'),
+    goto: (url) => send('WebDriver:Navigate', {url}),
+    click: async (selector) => send('WebDriver:ElementClick', {id: await find(selector)}),
+    setFile: async (selector, path) => send('WebDriver:ElementSendKeys', {id: await find(selector), text: path}),
+    evaluate: async (source, ...args) => (await send('WebDriver:ExecuteScript', {
+      script: `return (${source})(...arguments);`, args, sandbox: null})).value,
+    screenshot: async (path) => writeFileSync(path, Buffer.from(
+        (await send('WebDriver:TakeScreenshot', {full: true, hash: false})).value, 'base64')),
+    close: async () => {
+      await send('Marionette:Quit').catch(() => {});
+      if (browser.exitCode === null) await new Promise((done) => browser.once('exit', done));
+    },
+  };
+}
