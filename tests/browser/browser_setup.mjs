@@ -25,12 +25,12 @@ export function prepareHome(build) {
   execFileSync(join(repository, 'packaging/linux/register.sh'),
                ['install', '--build', build, '--token', token], {env, stdio: 'inherit'});
   const installed = join(home, '.local/lib/quorvant');
-  if (token !== 'software') return {scratch, home, env, installed};
+  if (token !== 'software') return {scratch, home, env, installed, build, token};
   execFileSync(join(installed, 'quorvant_token'), ['create', 'demo', '--no-passphrase', '--no-confirm', '--subject', '/CN=demo/O=Quorvant test'],
                {env, stdio: 'inherit'});
   const store = execFileSync(join(installed, 'quorvant_token'), ['store'], {env}).toString().trim();
   writeFileSync(join(store, 'broken.p12'), 'this is not a key container');
-  return {scratch, home, env, installed, build};
+  return {scratch, home, env, installed, build, token};
 }
 
 // Serves the demo page's folder on 127.0.0.1 (a port of the system's choice).

@@ -11,7 +11,7 @@ import {repository, extensionDir} from './browser_setup.mjs';
 export async function launchChromium(setup, {extension = true} = {}) {
   const userData = mkdtempSync(join(setup.scratch, 'chromium-'));
   execFileSync(join(repository, 'packaging/linux/register.sh'),
-               ['install', '--build', setup.build, '--profile', userData], {env: setup.env});
+               ['install', '--build', setup.build, '--token', setup.token, '--profile', userData], {env: setup.env});
   const context = await chromium.launchPersistentContext(userData, {
     executablePath: '/usr/bin/chromium',
     headless: true,

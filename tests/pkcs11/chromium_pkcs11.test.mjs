@@ -5,26 +5,28 @@ import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
 import {readFileSync, writeFileSync} from 'node:fs';
 import {join} from 'node:path';
-import {prepareHome, serveDemo, launchBrowser, opensslVerify, removeScratch,
-        repository} from '../browser/browser_setup.mjs';
+import {prepareHome, serveDemo, opensslVerify, removeScratch, repository} from '../browser/browser_setup.mjs';
+import {launchChromium} from '../browser/chromium_driver.mjs';
 
 const build = process.env.QUORVANT_BUILD || join(repository, 'build/release');
-let setup, demo, browser, page;
+let setup, demo, browser;
 
-const ask = (data) => page.evaluate((request) => signingClient.request(request), data);
+const ask = (data) => browser.evaluate((request) => signingClient.request(request), data);
 
 before(async () => {
   setup = prepareHome(build);
   demo = await serveDemo();
-  browser = await launchBrowser(setup);
-  page = await browser.context.newPage();
-  await page.goto(demo.url);
-  await page.waitForFunction(() => document.getElementById('status').textContent.startsWith('Ready'),
-                             null, {timeout: 20000});
+  browser = await launchChromium(setup);
+  await browser.goto(demo.url);
+  for (let tries = 0; !(await browser.evaluate(() =>
+         document.getElementById('status').textContent.startsWith('Ready'))); tries++) {
+    assert.ok(tries < 200, 'the page becomes ready');
+    await new Promise((done) => setTimeout(done, 100));
+  }
 });
 
 after(async () => {
-  if (browser) await browser.context.close();
+  if (browser) await browser.close();
   if (demo) demo.server.close();
   if (setup) removeScratch(setup);
 });
