@@ -125,17 +125,6 @@ TEST_F(LogTest, TakenNameIsDrawnAgain) {
   EXPECT_EQ(logFiles().size(), 2u);
 }
 
-TEST_F(LogTest, FirstDataNameUsesTheEighthDrawAfterSeeding) {
-  EXPECT_EQ(runInChild([] {
-              std::srand(static_cast<unsigned>(getpid()));
-              randomString(7);
-              std::string expected = randomString(7);
-              startLog(logging::none);
-              return randomString(7) == expected ? 0 : 1;
-            }),
-            0);
-}
-
 TEST_F(LogTest, TwoProcessesWriteTwoFiles) {
   pid_t first = fork();
   if (first == 0) {

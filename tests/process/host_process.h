@@ -37,6 +37,7 @@ class HostProcess {
   HostProcess& operator=(const HostProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   // Blocking write of raw bytes; false once the host closed its input.
   bool write(const std::string& bytes);
   bool writeFrame(const std::string& body);
