@@ -32,7 +32,9 @@ struct Row {
   std::string calls;
   std::string files = "";  // left in $T besides the record, locks and given.bin; "*": unchecked
   std::string environment = "";  // one NAME=value for the host, or empty
-  bool sharesTemp = true;   // false: needs the host's temporary folder to be $T
+  // kNative: needs the host's temporary folder to be $T, which a launched
+  // host does not share; kWindows: paths with drive and backslashes ($W).
+  enum { kAll, kNative, kWindows } where = kAll;
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -46,7 +48,8 @@ const char kCertCalls[] =
 const char kSignCalls[] = "Init1 Login OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2";
 const char kNoData[] = R"("description":"Bad parameter fileData in action getSignature",)";
 const char kFails[] = u8R"("description":"Ошибка подписи: ключ недоступен",)";
-const char kGiven[] = "given data";  // $T/given.bin, never changed or removed
+const std::string kGiven("given\r\n\x1a\0data", 13);  // $T/given.bin, never changed or removed
+const std::string kBinary("\0\x1a\r\n\xff", 5);
 const std::size_t kLimit = 1048576;
 
 std::string signRequest(const std::string& container, const std::string& more) {
@@ -269,7 +272,7 @@ const Row kRows[] = {
     {"StagedInTheDefaultDirectory", F(signRequest("C1", R"("contentFile":"aGVsbG8=")")),
      {R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
       sig("C1", "hello") + R"("}})"},
-     kSignCalls, "vorna_data_signed/", "", false},
+     kSignCalls, "vorna_data_signed/", "", Row::kNative},
     {"GivenFileWinsAndIsKept",
      F(signRequest("C1", R"("fileDataPath":"$T/given.bin","contentFile":"aGVsbG8=","workingDirectory":"$T/work")")) +
          F(signRequest("sign-fails", R"("fileDataPath":"$T/given.bin")")),
@@ -277,6 +280,17 @@ const Row kRows[] = {
       R"("result":"success","signature":")" + sig("C1", kGiven) + R"(","workingDirectory":"$T\/work"}})",
       signAnswer("sign-fails", kFails + std::string(R"("fileDataPath":"$T\/given.bin",)"))},
      "*"},
+    {"WindowsPathsWithDriveAndBackslashes",
+     F(signRequest("C1", R"("contentFile":")" + toBase64(kBinary) + R"(","workingDirectory":"$W\\work")")) +
+         F(signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$W\\work\\")")) +
+         F(signRequest("C1", R"("fileDataPath":"$W\\given.bin")")),
+     {R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
+          sig("C1", kBinary) + R"(","workingDirectory":"$W\\work"}})",
+      R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
+          sig("C1", "hello") + R"(","workingDirectory":"$W\\work\\"}})",
+      R"({"data":{"containerName":"C1","fileDataPath":"$W\\given.bin","requestAction":"getSignature",)"
+      R"("result":"success","signature":")" + sig("C1", kGiven) + R"("}})"},
+     std::string(kSignCalls) + " " + kSignCalls + " " + kSignCalls, "work/", "", Row::kWindows},
     {"WorkingDirectoryWithoutParent",
      F(signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/none/work")")),
      {signAnswer("C1", kNoData, R"($T\/none\/work)")},
@@ -295,15 +309,21 @@ std::string replaced(std::string text, const std::string& mark, const std::strin
   return text;
 }
 
-// The input with $T replaced inside each whole frame, whose length follows.
-std::string withTemp(const std::string& input, const std::string& temp) {
+// $T, the temporary directory, and $W, its Windows form under Wine (drive
+// Z: is the root) written for JSON, in a text and in each whole frame of an
+// input, whose length follows.
+std::string withTemp(const std::string& text, const std::string& temp) {
+  return replaced(replaced(text, "$T", temp), "$W", "Z:" + replaced(temp, "/", "\\\\"));
+}
+
+std::string withTempInFrames(const std::string& input, const std::string& temp) {
   std::string result;
   std::size_t at = 0;
   while (input.size() - at >= 4) {
     std::uint32_t length = 0;
     for (int i = 3; i >= 0; --i) length = length << 8 | static_cast<unsigned char>(input[at + i]);
     if (input.size() - at - 4 < length) break;
-    result += F(replaced(input.substr(at + 4, length), "$T", temp));
+    result += F(withTemp(input.substr(at + 4, length), temp));
     at += 4 + length;
   }
   return result + input.substr(at);
@@ -343,12 +363,13 @@ class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
 
 TEST_P(HostRows, AnswersCallsAndFiles) {
   const Row& row = GetParam();
-  if (!row.sharesTemp && hostIsLaunched()) GTEST_SKIP() << "the launcher keeps its own temporary folder";
+  if (row.where == (hostIsLaunched() ? Row::kNative : Row::kWindows)) GTEST_SKIP();
   std::ofstream(tempPath() + "/given.bin", std::ios::binary) << kGiven;
-  std::string escaped = replaced(tempPath(), "/", "\\/");
   std::vector<std::string> answers;
-  for (const std::string& answer : row.answers) answers.push_back(replaced(answer, "$T", escaped));
-  HostRun run = this->run(withTemp(row.input, tempPath()),
+  for (const std::string& answer : row.answers) {
+    answers.push_back(replaced(withTemp(answer, tempPath()), tempPath(), replaced(tempPath(), "/", "\\/")));
+  }
+  HostRun run = this->run(withTempInFrames(row.input, tempPath()),
                           row.environment.empty() ? Environment{} : Environment{row.environment});
   EXPECT_EQ(0, run.exitCode) << run.errors;
   EXPECT_EQ("", run.rest);
