@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "files/base64.h"
+#include "text/base64.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // to UTF-16, parse, dispatch, answer tree, serialization, UTF-8 answer.
 #include <benchmark/benchmark.h>
 
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 #include "requests/processing_message.h"
 #include "signing/data_signed.h"
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 
 namespace {
 

@@ -1,26 +1,29 @@
 #include "files/data_file.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
-#include "files/base64.h"
-#include "host/text_convert.h"
 #include "logging/log.h"
 #include "logging/random_string.h"
+#include "platform/error_text.h"
 #include "platform/file_system.h"
 #include "platform/named_lock.h"
-#include "requests/request_fields.h"
+#include "text/base64.h"
+#include "text/text_convert.h"
 
 namespace {
 
-std::string drawDataFileName(const std::string& directory) {
-  return directory + "Quorvant_" + randomString(7) + ".bin";
+platform::Path drawDataFileName(const platform::Path& directory) {
+  const std::string name = "Quorvant_" + randomString(7) + ".bin";
+  return directory + platform::Path(name.begin(), name.end());
 }
 
 // Creates a file of a fresh name; another process that does not take our
 // lock may still win a name between the test and the creation, so a lost
-// race draws again instead of failing.
-bool createFreshFile(const std::string& directory, std::string& path, platform::NewFile& file) {
+// race draws again instead of failing. On failure `cause` says why.
+bool createFreshFile(const platform::Path& directory, platform::Path& path, platform::NewFile& file,
+                     std::string& cause) {
   path = drawDataFileName(directory);
   for (;;) {
     if (platform::pathExists(path)) {
@@ -28,6 +31,7 @@ bool createFreshFile(const std::string& directory, std::string& path, platform::
       continue;
     }
     if (file.create(path)) return true;
+    cause = platform::lastErrorText();
     if (!platform::pathExists(path)) return false;
   }
 }
@@ -35,13 +39,15 @@ bool createFreshFile(const std::string& directory, std::string& path, platform::
 }  // namespace
 
 std::u16string defaultDataDirectory() {
-  std::u16string directory = platform::temporaryPath();
+  std::optional<platform::Path> folder = platform::temporaryPath();
+  if (!folder) return {};
+  std::u16string directory = pathText(*folder);
   if (!directory.empty() && directory.back() != platform::kPathSeparator) {
     directory += platform::kPathSeparator;
   }
-  directory += u"vorna_data_signed";
+  directory += kDefaultDataDirectoryName;
   directory += platform::kPathSeparator;
-  platform::createDirectory(directory);
+  platform::createDirectory(toPath(directory));
   return directory;
 }
 
@@ -61,48 +67,27 @@ std::u16string createDataFile(const std::u16string& directory, const std::u16str
   }
 
   platform::NamedLock lock("quorvantCreateDataFileLock");
-  std::string path;
+  platform::Path path;
   platform::NewFile file;
-  if (!createFreshFile(wideToAnsi(directory), path, file)) {
-    LOG_ERROR << u"Error open file " << ansiToWide(path);
+  std::string cause;
+  if (!createFreshFile(toPath(directory), path, file, cause)) {
+    LOG_ERROR << u"Error open file " << pathText(path) << u": " << cause;
     return {};
   }
   bool written = file.write(bytes.data(), bytes.size());
+  if (!written) cause = platform::lastErrorText();
   // A failed close may mean the bytes never reached the disk.
-  written = file.close() && written;
+  if (!file.close() && written) {
+    written = false;
+    cause = platform::lastErrorText();
+  }
   if (!written) {
-    LOG_ERROR << u"Error write file " << ansiToWide(path);
+    LOG_ERROR << u"Error write file " << pathText(path) << u": " << cause;
     // Nobody else knows this file; leaving it would leak request data.
     platform::removeFile(path);
     return {};
   }
-  std::u16string widePath = ansiToWide(path);
+  std::u16string widePath = pathText(path);
   LOG_DEBUG << u"Write file " << widePath << u" ok...";
   return widePath;
-}
-
-std::u16string stageContentFile(const JsonValue& request) {
-  const JsonValue* content = findDataMember(request, u"contentFile");
-  if (content == nullptr || !content->isString()) return {};
-
-  std::u16string directory = getWorkingDirectory(request);
-  if (!directory.empty()) {
-    if (directory.back() != platform::kPathSeparator) directory += platform::kPathSeparator;
-    platform::createDirectory(directory);
-  } else {
-    directory = defaultDataDirectory();
-    // The default directory sits in a shared temporary directory: one that
-    // someone else planted there could have our data file replaced before
-    // it is signed.
-    if (!platform::isPrivateDirectory(directory)) {
-      LOG_ERROR << u"Error open file " << directory;
-      return {};
-    }
-  }
-  return createDataFile(directory, content->asString());
-}
-
-std::u16string dataFilePath(const JsonValue& request) {
-  std::u16string path = getFileDataPath(request);
-  return path.empty() ? stageContentFile(request) : path;
 }

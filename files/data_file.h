@@ -2,16 +2,18 @@
 
 #include <string>
 
-#include "json/json_value.h"
-
 // Data files: request content staged on disk for signing, named
 // "Quorvant_" + 7 random characters + ".bin". Paths are UTF-16 and end in the
 // platform's separator when they name a directory; an empty path means that
 // there is no file.
 
-// The default working directory, "vorna_data_signed" under the temporary
-// directory (relative to the current directory when that is unknown). It is
-// created, private to the user, when missing.
+// The name of the default working directory in the temporary folder.
+inline constexpr const char16_t* kDefaultDataDirectoryName = u"vorna_data_signed";
+
+// The default working directory, "vorna_data_signed" in the user's
+// temporary folder (relative to the current directory when Windows cannot
+// tell that folder), created when missing. Empty when the POSIX private
+// folder cannot be used: then there is nowhere to stage.
 std::u16string defaultDataDirectory();
 
 // Decodes the Base64 `content` into a new data file in `directory` and
@@ -20,12 +22,3 @@ std::u16string defaultDataDirectory();
 // file cannot be created or written (no partial file is left behind). The
 // name is chosen and the file written under a cross-process lock.
 std::u16string createDataFile(const std::u16string& directory, const std::u16string& content);
-
-// Stages the request's "contentFile" into the request's "workingDirectory"
-// (created when missing) or the default one. Empty when the request has no
-// string "contentFile" (nothing is created) or staging failed.
-std::u16string stageContentFile(const JsonValue& request);
-
-// The path to sign: the request's "fileDataPath" when not empty (used as
-// given, never removed), else the result of stageContentFile.
-std::u16string dataFilePath(const JsonValue& request);

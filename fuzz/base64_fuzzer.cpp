@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "files/base64.h"
-#include "host/text_convert.h"
+#include "text/base64.h"
+#include "text/text_convert.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 #include "json/json_value.h"
 
 namespace {

@@ -18,7 +18,7 @@
 
 #include "host/message_channel.h"
 #include "host/message_loop.h"
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 #include "json/json_value.h"
 
 namespace {
@@ -135,6 +135,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   check(::mkdtemp(pattern.data()) != nullptr);
   gDirectory = pattern;
   ::setenv("TMPDIR", pattern.c_str(), 1);
+  ::unsetenv("XDG_RUNTIME_DIR");
   ::unsetenv("AVCM_FAKE_FAULTS");
   ::unsetenv("AVCM_FAKE_LOG");
   ::unsetenv("AVCM_FAKE_STDOUT");

@@ -15,7 +15,7 @@
 #include <string>
 #include <typeinfo>
 
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <memory>
 #include <new>
 
-#include "host/text_convert.h"
 #include "logging/log.h"
 #include "platform/memory.h"
+#include "text/text_convert.h"
 
 namespace {
 

@@ -6,12 +6,13 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "logging/random_string.h"
-#include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/named_lock.h"
 #include "platform/process.h"
+#include "text/text_convert.h"
 
 namespace logging {
 
@@ -27,7 +28,7 @@ constexpr const char* kSeverityNames[] = {"NONE", "FATAL", "ERROR", "WARN",
 // nothing). A file that cannot be created takes nothing, silently.
 class LazyFileSink final : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
  public:
-  explicit LazyFileSink(std::string path) : path_(std::move(path)) {}
+  explicit LazyFileSink(platform::Path path) : path_(std::move(path)) {}
 
  protected:
   void sink_it_(const spdlog::details::log_msg& msg) override {
@@ -43,7 +44,7 @@ class LazyFileSink final : public spdlog::sinks::base_sink<spdlog::details::null
   void flush_() override {}
 
  private:
-  std::string path_;
+  platform::Path path_;
   platform::NewFile file_;
   bool opened_ = false;
   bool usable_ = false;
@@ -52,40 +53,6 @@ class LazyFileSink final : public spdlog::sinks::base_sink<spdlog::details::null
 std::shared_ptr<spdlog::logger>& logger() {
   static std::shared_ptr<spdlog::logger> instance;
   return instance;
-}
-
-// Log files are UTF-8 whatever the code page; a lone surrogate from a
-// request must not stop a record, so it becomes U+FFFD.
-void appendUtf8(std::string& out, const char16_t* text, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) {
-    std::uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < size && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-}
-
-std::string& chosenPath() {
-  static std::string path;
-  return path;
 }
 
 }  // namespace
@@ -107,8 +74,6 @@ std::string functionTag(const char* prettyFunction) {
   start = (start == std::string::npos || start > open) ? 0 : start + 1;
   return text.substr(start, open - start);
 }
-
-const std::string& logFilePath() { return chosenPath(); }
 
 LogRecord::LogRecord(Severity severity, const char* prettyFunction, int line)
     : severity_(severity), function_(prettyFunction), line_(line) {}
@@ -134,13 +99,19 @@ LogRecord::~LogRecord() {
 LogRecord& LogRecord::operator<<(const char16_t* text) {
   std::size_t size = 0;
   while (text[size] != 0) ++size;
-  appendUtf8(message_, text, size);
+  appendUtf16(text, size);
   return *this;
 }
 
 LogRecord& LogRecord::operator<<(const std::u16string& text) {
-  appendUtf8(message_, text.data(), text.size());
+  appendUtf16(text.data(), text.size());
   return *this;
+}
+
+void LogRecord::appendUtf16(const char16_t* text, std::size_t size) {
+  // Log files are UTF-8 whatever the code page; a lone surrogate from a
+  // request must not stop a record.
+  message_ += wideToUtf8(text, size, LoneSurrogate::kReplacement);
 }
 
 LogRecord& LogRecord::operator<<(const char* text) {
@@ -169,10 +140,15 @@ void startLog(int maxSeverity) {
   platform::NamedLock lock("quorvantCreateLogNameLock");
   std::srand(platform::processId());
 
-  std::string directory = platform::wideToAnsi(platform::temporaryPath());
-  std::string name = directory + "Quorvant_" + randomString(7) + ".log";
-  while (platform::pathExists(name)) name = directory + "Quorvant_" + randomString(7) + ".log";
-  logging::chosenPath() = name;
+  // Without a private temporary folder the host logs nothing.
+  std::optional<platform::Path> folder = platform::temporaryPath();
+  if (!folder) return;
+  auto drawName = [&folder] {
+    const std::string name = "Quorvant_" + randomString(7) + ".log";
+    return *folder + platform::Path(name.begin(), name.end());
+  };
+  platform::Path name = drawName();
+  while (platform::pathExists(name)) name = drawName();
 
   auto sink = std::make_shared<logging::LazyFileSink>(name);
   sink->set_formatter(std::make_unique<spdlog::pattern_formatter>(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -52,15 +53,14 @@ class LogRecord {
   const char* function_;
   int line_;
   bool literalTag_ = false;
+  void appendUtf16(const char16_t* text, std::size_t size);
+
   std::string message_;  // UTF-8
 };
 
 // The function tag of a record: the qualified name of the enclosing function,
 // without return type and parameters ("vorna::DataSigned::signData").
 std::string functionTag(const char* prettyFunction);
-
-// The log file's path (ANSI code page) chosen by startLog; empty before it.
-const std::string& logFilePath();
 
 }  // namespace logging
 

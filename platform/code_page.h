@@ -4,13 +4,18 @@
 
 namespace platform {
 
-// Converts text in the system's ANSI code page (UTF-8 on POSIX) to UTF-16.
-// Never throws: bytes that cannot be decoded become U+FFFD; empty on failure.
-std::u16string ansiToWide(const std::string& text);
+// The "ANSI code page" of the system: CP_ACP on Windows, UTF-8 on POSIX,
+// where text/ converts it itself.
+#ifdef _WIN32
+inline constexpr bool kAnsiCodePageIsUtf8 = false;
+#else
+inline constexpr bool kAnsiCodePageIsUtf8 = true;
+#endif
 
-// Converts UTF-16 text to the ANSI code page (UTF-8 on POSIX). Never throws:
-// characters the code page lacks (unpaired surrogates on POSIX) become the
-// code page's default character ('?' on POSIX); empty on failure.
+// Windows only: CP_ACP text to UTF-16 and back with the system's
+// converters; characters the code page lacks become its default character.
+// Empty on failure; never throws.
+std::u16string ansiToWide(const std::string& text);
 std::string wideToAnsi(const std::u16string& text);
 
 }  // namespace platform

@@ -1,13 +1,10 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
+
+#include "platform/native_handle.h"
 
 namespace platform {
-
-// An operating-system handle: a HANDLE on Windows, a file descriptor on POSIX.
-using NativeHandle = std::intptr_t;
-inline constexpr NativeHandle kInvalidHandle = -1;
 
 // Puts standard input into binary mode and makes a closed output pipe an
 // ordinary write error instead of a fatal signal.

@@ -2,31 +2,44 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "platform/native_handle.h"
 
 namespace platform {
 
-// The path separator: '\\' on Windows, '/' on POSIX.
-extern const char16_t kPathSeparator;
+// A file system path as the system's file calls take it: UTF-16 on Windows,
+// where every file call is a wide one, and bytes (UTF-8) on POSIX. text/
+// converts request text to and from it.
+// kPathSeparator is '\\' on Windows, '/' on POSIX.
+#ifdef _WIN32
+using Path = std::u16string;
+inline constexpr char16_t kPathSeparator = u'\\';
+#else
+using Path = std::string;
+inline constexpr char kPathSeparator = '/';
+#endif
 
-// The user's temporary directory as UTF-16, ending in the separator; empty
-// when the system cannot tell.
-std::u16string temporaryPath();
+// The user's temporary folder, ending in the separator. Windows:
+// GetTempPathW, already per user; an empty path when the system cannot tell
+// (callers then work in the current directory). POSIX: a folder private to
+// the user, $XDG_RUNTIME_DIR/quorvant/ or ${TMPDIR:-/tmp}/quorvant-<uid>/,
+// made with mode 0700 when missing; no value when it is not a real
+// directory owned by the user and closed to others, so nothing of ours ever
+// goes into a place that another user controls.
+std::optional<Path> temporaryPath();
 
 // Creates one directory level (private to the user on POSIX). False when it
 // was not created, an existing directory included.
-bool createDirectory(const std::u16string& path);
+// Failures of the calls below leave their cause for lastErrorText().
+bool createDirectory(const Path& path);
 
-// True when `path` is a directory that only the current user can change (on
-// POSIX: not a link, owned by the user, not writable by group or others), so
-// a file staged in it cannot be swapped by someone else before it is read.
-bool isPrivateDirectory(const std::u16string& path);
+// True when something (file or directory) exists at `path`.
+bool pathExists(const Path& path);
 
-// True when something (file or directory) exists at `path` (ANSI code page).
-bool pathExists(const std::string& path);
-
-// Removes the file at `path` (ANSI code page). False on failure.
-bool removeFile(const std::string& path);
+// Removes the file at `path`. False on failure.
+bool removeFile(const Path& path);
 
 // A new file, created only if nothing exists at its path yet (a planted link
 // is never followed), readable and writable by the user alone on POSIX.
@@ -37,15 +50,15 @@ class NewFile {
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
 
-  // `path` is in the ANSI code page. False when the file could not be created.
-  bool create(const std::string& path);
+  // False when the file could not be created.
+  bool create(const Path& path);
   // Writes all bytes. False on any failure.
   bool write(const void* data, std::size_t size);
   // False when closing reports a failure (data may not have reached the disk).
   bool close();
 
  private:
-  std::intptr_t handle_ = -1;
+  NativeHandle handle_ = kInvalidHandle;
 };
 
 // A file opened for reading, without locking it against others.
@@ -56,8 +69,10 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // `path` is UTF-16. False when the file cannot be opened.
-  bool open(const std::u16string& path);
+  // Never blocks: false at once when the path cannot be
+  // opened or is not a regular file (a FIFO, socket, device, directory, a
+  // Windows console or pipe name).
+  bool open(const Path& path);
   // The file's size in bytes; false when it cannot be taken.
   bool size(std::uint64_t& bytes);
   // Reads up to `size` bytes, retrying short reads; returns the count read.
@@ -65,7 +80,7 @@ class InputFile {
   void close();
 
  private:
-  std::intptr_t handle_ = -1;
+  NativeHandle handle_ = kInvalidHandle;
 };
 
 }  // namespace platform

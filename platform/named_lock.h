@@ -1,6 +1,6 @@
 #pragma once
 
-#include <cstdint>
+#include "platform/native_handle.h"
 
 namespace platform {
 
@@ -16,7 +16,7 @@ class NamedLock {
   NamedLock& operator=(const NamedLock&) = delete;
 
  private:
-  std::intptr_t handle_;
+  NativeHandle handle_ = kInvalidHandle;
 };
 
 }  // namespace platform

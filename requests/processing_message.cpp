@@ -3,12 +3,13 @@
 #include <memory>
 #include <utility>
 
-#include "files/data_file.h"
-#include "host/text_convert.h"
 #include "logging/log.h"
+#include "platform/error_text.h"
 #include "platform/file_system.h"
+#include "requests/content_staging.h"
 #include "requests/request_fields.h"
 #include "signing/data_signed.h"
+#include "text/text_convert.h"
 
 namespace {
 
@@ -19,8 +20,9 @@ class StagedFile {
   explicit StagedFile(std::u16string path) : path_(std::move(path)) {}
   ~StagedFile() {
     if (path_.empty()) return;
-    if (!platform::removeFile(wideToAnsi(path_))) {
-      LOG_ERROR << u"Error delete file " << path_;
+    if (!platform::removeFile(toPath(path_))) {
+      const std::string cause = platform::lastErrorText();
+      LOG_ERROR << u"Error delete file " << path_ << u": " << cause;
     }
   }
   StagedFile(const StagedFile&) = delete;
@@ -86,25 +88,6 @@ std::u16string tooLargeResponse(const std::u16string& contentId, const std::u16s
 
 }  // namespace
 
-std::size_t utf8Length(const std::u16string& text) {
-  std::size_t bytes = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char16_t unit = text[i];
-    if (unit < 0x80) {
-      bytes += 1;
-    } else if (unit < 0x800) {
-      bytes += 2;
-    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-               text[i + 1] <= 0xDFFF) {
-      bytes += 4;
-      ++i;
-    } else {
-      bytes += 3;
-    }
-  }
-  return bytes;
-}
-
 std::u16string processingMessage(std::u16string message) {
   // The tree holds all it needs; the text can be a large Base64 request,
   // whose memory the content member takes over.
@@ -137,7 +120,8 @@ std::u16string processingMessage(std::u16string message) {
   std::u16string answer = answerText(contentId, action, std::move(echoed), result, description,
                                      signature, certificate, handle);
   // No unit takes more than three bytes in UTF-8: most answers need no count.
-  std::size_t answerBytes = answer.size() * 3 <= kMaxAnswerBytes ? 0 : utf8Length(answer);
+  std::size_t answerBytes =
+      answer.size() * 3 <= kMaxAnswerBytes ? 0 : utf8Length(answer, LoneSurrogate::kThrow);
   if (answerBytes > kMaxAnswerBytes) {
     LOG_ERROR << u"Answer too large: " << static_cast<unsigned long long>(answerBytes);
     return tooLargeResponse(contentId, action, actionIsString, answerBytes);

@@ -27,7 +27,3 @@ void processingMessage(const JsonValue& request, std::u16string& result,
 std::u16string buildResponse(const JsonValue& request, const std::u16string& result,
                              const std::u16string& description, const std::u16string& signature,
                              const std::u16string& certificate, std::uint32_t handle);
-
-// The number of bytes `text` takes in UTF-8 (an unpaired surrogate counts
-// as the three bytes of its escape-free replacement).
-std::size_t utf8Length(const std::u16string& text);

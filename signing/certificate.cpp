@@ -1,17 +1,15 @@
 #include <new>
 
-#include "files/base64.h"
-#include "host/text_convert.h"
 #include "logging/log.h"
 #include "signing/data_signed.h"
+#include "signing/library_status.h"
+#include "text/base64.h"
+#include "text/text_convert.h"
 #include "vendor/av_crypt_mail.h"
 
 namespace vorna {
 
 namespace {
-
-constexpr std::uint32_t kInfoCertificate = 8;
-constexpr std::uint32_t kAttributeCertificate = 45;
 
 // Closes a certificate handle when the attribute queries are done; the
 // library's status for that close is of no interest.
@@ -39,16 +37,10 @@ bool DataSigned::getCertificate(std::uint32_t handle, const std::u16string& cont
 
   ByteBuffer buffer;
   std::uint32_t length = 0;
-  if (useHandle) {
-    if (!getCetificate(handle, buffer, length, description)) return false;
-  } else {
-    std::uint32_t session = 0;
-    if (!openProvider(containerName, description, session)) return false;
-    bool fetched = getCetificate(session, buffer, length, description);
-    std::u16string ignored;
-    closeProvider(session, ignored);
-    if (!fetched) return false;
-  }
+  auto fetch = [&](std::uint32_t session) {
+    return getCetificate(session, buffer, length, description);
+  };
+  if (!inSession(handle, containerName, useHandle, description, fetch)) return false;
   certificate = utf8ToWide(base64Encode(buffer.get(), length));
   buffer.reset();
   LOG_DEBUG << u"getCertificate success...";
@@ -60,20 +52,13 @@ bool DataSigned::getCetificate(std::uint32_t handle, ByteBuffer& buffer, std::ui
   LOG_DEBUG << u"Start AvCmGetObjectInfo...";
   std::uint32_t certificateHandle = 0;
   std::uint32_t size = sizeof certificateHandle;
-  std::uint32_t status = AvCmGetObjectInfo(handle, kInfoCertificate, &certificateHandle, &size, 0);
-  if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AvCmGetObjectInfo: " << description;
-    return false;
-  }
+  std::uint32_t status =
+      AvCmGetObjectInfo(handle, AVCM_INFO_CERTIFICATE, &certificateHandle, &size, 0);
+  if (status != 0) return LIBRARY_FAILURE(u"AvCmGetObjectInfo", status, description);
   CertificateHandle certificate(certificateHandle);
 
-  status = AvCmGetCertAttr(certificate.get(), kAttributeCertificate, 0, nullptr, &length, 0);
-  if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AvCmGetCertAttr(size): " << description;
-    return false;
-  }
+  status = AvCmGetCertAttr(certificate.get(), AVCM_ATTR_CERTIFICATE, 0, nullptr, &length, 0);
+  if (status != 0) return LIBRARY_FAILURE(u"AvCmGetCertAttr(size)", status, description);
   const std::uint32_t allocated = length;
   buffer.reset(new (std::nothrow) std::uint8_t[allocated]);
   if (!buffer) {
@@ -81,12 +66,10 @@ bool DataSigned::getCetificate(std::uint32_t handle, ByteBuffer& buffer, std::ui
     LOG_ERROR << description;
     return false;
   }
-  status = AvCmGetCertAttr(certificate.get(), kAttributeCertificate, 0, buffer.get(), &length, 0);
+  status = AvCmGetCertAttr(certificate.get(), AVCM_ATTR_CERTIFICATE, 0, buffer.get(), &length, 0);
   if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AvCmGetCertAttr: " << description;
     buffer.reset();
-    return false;
+    return LIBRARY_FAILURE(u"AvCmGetCertAttr", status, description);
   }
   // Never trust a length beyond the buffer we handed over.
   if (length > allocated) length = allocated;

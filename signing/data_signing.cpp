@@ -1,20 +1,19 @@
 #include <new>
 
-#include "files/base64.h"
-#include "host/text_convert.h"
 #include "logging/log.h"
+#include "platform/error_text.h"
 #include "platform/file_system.h"
 #include "platform/memory.h"
 #include "signing/data_signed.h"
+#include "signing/library_status.h"
+#include "text/base64.h"
+#include "text/text_convert.h"
 #include "vendor/av_crypt_mail.h"
 
 namespace vorna {
 
 namespace {
 
-constexpr std::uint32_t kOpenMessageFlags = 0x100;
-constexpr std::uint32_t kSignFlags = 0x2100000;
-constexpr std::uint32_t kGetMessageFlags = 0x2000;
 // The library takes 32-bit lengths; the data size is a signed 32-bit file
 // position, so larger files cannot be signed.
 constexpr std::uint64_t kMaxDataBytes = 0x7FFFFFFF;
@@ -56,16 +55,10 @@ bool DataSigned::signData(std::uint32_t handle, const std::u16string& containerN
 
   ByteBuffer buffer;
   std::uint32_t length = 0;
-  if (useHandle) {
-    if (!signData(handle, path.c_str(), buffer, length, description)) return false;
-  } else {
-    std::uint32_t session = 0;
-    if (!openProvider(containerName, description, session)) return false;
-    bool signedOk = signData(session, path.c_str(), buffer, length, description);
-    std::u16string ignored;
-    closeProvider(session, ignored);
-    if (!signedOk) return false;
-  }
+  auto sign = [&](std::uint32_t session) {
+    return signData(session, path.c_str(), buffer, length, description);
+  };
+  if (!inSession(handle, containerName, useHandle, description, sign)) return false;
   signature = utf8ToWide(base64Encode(buffer.get(), length));
   buffer.reset();
   LOG_DEBUG << u"signData success...";
@@ -76,9 +69,10 @@ bool DataSigned::signData(std::uint32_t handle, const char16_t* path, ByteBuffer
                           std::uint32_t& length, std::u16string& description) {
   MessageHandle message;  // declared first: closed last
   platform::InputFile file;
-  if (!file.open(path)) {
+  if (!file.open(toPath(path))) {
+    const std::string cause = platform::lastErrorText();
     description = u"Error open file data";
-    LOG_ERROR << description << u": " << path;
+    LOG_ERROR << description << u": " << path << u": " << cause;
     return false;
   }
   std::uint64_t size = 0;
@@ -109,31 +103,19 @@ bool DataSigned::signData(std::uint32_t handle, const char16_t* path, ByteBuffer
 
   LOG_DEBUG << u"Start AvCmOpenMsg...";
   std::uint32_t status = AvCmOpenMsg(handle, data.get(), static_cast<std::uint32_t>(size),
-                                     message.receive(), kOpenMessageFlags);
-  if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AvCmOpenMsg: " << description;
-    return false;
-  }
+                                     message.receive(), AVCM_OPEN_MSG_FLAGS);
+  if (status != 0) return LIBRARY_FAILURE(u"AvCmOpenMsg", status, description);
   message.markOpen();
   LOG_DEBUG << u"AvCmOpenMsg success...";
 
   LOG_DEBUG << u"Start AvCmMsgSign...";
-  status = AvCmMsgSign(message.get(), kSignFlags);
-  if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AvCmMsgSign: " << description;
-    return false;
-  }
+  status = AvCmMsgSign(message.get(), AVCM_SIGN_FLAGS);
+  if (status != 0) return LIBRARY_FAILURE(u"AvCmMsgSign", status, description);
   LOG_DEBUG << u"AvCmMsgSign success...";
 
   LOG_DEBUG << u"Start AvCmGetMsg(size)...";
-  status = AvCmGetMsg(message.get(), nullptr, &length, kGetMessageFlags);
-  if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AvCmGetMsg(size): " << description;
-    return false;
-  }
+  status = AvCmGetMsg(message.get(), nullptr, &length, AVCM_GET_MSG_FLAGS);
+  if (status != 0) return LIBRARY_FAILURE(u"AvCmGetMsg(size)", status, description);
   LOG_DEBUG << u"AvCmGetMsg(size) success...";
   const std::uint32_t allocated = length;
   signature.reset(new (std::nothrow) std::uint8_t[allocated]);
@@ -143,12 +125,10 @@ bool DataSigned::signData(std::uint32_t handle, const char16_t* path, ByteBuffer
     return false;
   }
   LOG_DEBUG << u"Start AvCmGetMsg...";
-  status = AvCmGetMsg(message.get(), signature.get(), &length, kGetMessageFlags);
+  status = AvCmGetMsg(message.get(), signature.get(), &length, AVCM_GET_MSG_FLAGS);
   if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AvCmGetMsg: " << description;
     signature.reset();
-    return false;
+    return LIBRARY_FAILURE(u"AvCmGetMsg", status, description);
   }
   // Never trust a length beyond the buffer we handed over.
   if (length > allocated) length = allocated;

@@ -1,26 +1,33 @@
 #include <vector>
 
-#include "host/text_convert.h"
 #include "logging/log.h"
 #include "signing/data_signed.h"
+#include "signing/library_status.h"
+#include "text/text_convert.h"
 #include "vendor/av_crypt_mail.h"
 
 namespace vorna {
 
-namespace {
-constexpr std::uint32_t kErrorTextBytes = 4096;
+bool reportLibraryFailure(std::uint32_t status, const char16_t* call, std::u16string& description,
+                          const char* function, int line) {
+  description = DataSigned::systemErrorMessage(status);
+  if (logging::isLogged(logging::error)) {
+    logging::LogRecord(logging::error, function, line) << call << u": " << description;
+  }
+  return false;
 }
 
 std::u16string DataSigned::systemErrorMessage(std::uint32_t code) {
-  char text[kErrorTextBytes] = {};
-  std::uint32_t size = kErrorTextBytes;
-  std::uint32_t status = AvCmGetErrorInfo(0, code, 2, text, &size, 8);
+  char text[AVCM_ERROR_TEXT_BYTES] = {};
+  std::uint32_t size = AVCM_ERROR_TEXT_BYTES;
+  std::uint32_t status =
+      AvCmGetErrorInfo(0, code, AVCM_ERROR_TEXT_KIND, text, &size, AVCM_ERROR_TEXT_FLAGS);
   if (status != 0) {
     LOG_ERROR << u"AvCmGetErrorInfo error: " << status;
     return u"unknow error";
   }
   // The library promises a NUL; the last byte stays 0 in case it does not.
-  text[kErrorTextBytes - 1] = '\0';
+  text[AVCM_ERROR_TEXT_BYTES - 1] = '\0';
   return ansiToWide(std::string(text));
 }
 
@@ -41,11 +48,7 @@ bool DataSigned::openCryptoProvider(std::uint32_t& handle, const char* container
                                     std::u16string& description) {
   LOG_DEBUG << u"Start AvCmInit( AVCMF_STARTUP )...";
   std::uint32_t status = AvCmInit(AVCMF_STARTUP);
-  if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AvCmInit( AVCMF_STARTUP ): " << description;
-    return false;
-  }
+  if (status != 0) return LIBRARY_FAILURE(u"AvCmInit( AVCMF_STARTUP )", status, description);
   LOG_DEBUG << u"AvCmInit( AVCMF_STARTUP ) success...";
 
   AvCmLoginParam parameter = {AVCM_PARAM_CONTAINER_NAME, container};
@@ -53,12 +56,10 @@ bool DataSigned::openCryptoProvider(std::uint32_t& handle, const char* container
   LOG_DEBUG << u"Start AvCmLogin...";
   status = AvCmLogin(count, count != 0 ? &parameter : nullptr, &handle, 0);
   if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AAvCmLogin: " << description;
-    // Start-up and shutdown are paired per session; without a session the
-    // start-up would stay counted in the library for the life of the host.
-    AvCmInit(AVCMF_SHUTDOWN);
-    return false;
+    // No shutdown here: what the library does with its start-up after a
+    // failed login is unknown, and a shutdown too many could end the
+    // start-up that other open sessions rely on.
+    return LIBRARY_FAILURE(u"AAvCmLogin", status, description);
   }
   LOG_DEBUG << u"AvCmLogin success...";
   return true;
@@ -71,18 +72,12 @@ bool DataSigned::closeProvider(std::uint32_t handle, std::u16string& description
   bool result = true;
   std::uint32_t status = AvCmLogout(handle, 0);
   if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AvCmLogout: " << description;
-    result = false;
+    result = LIBRARY_FAILURE(u"AvCmLogout", status, description);
   } else {
     LOG_DEBUG << u"AvCmLogout success...";
   }
   status = AvCmInit(AVCMF_SHUTDOWN);
-  if (status != 0) {
-    description = systemErrorMessage(status);
-    LOG_ERROR << u"AvCmInit(AVCMF_SHUTDOWN): " << description;
-    return false;
-  }
+  if (status != 0) return LIBRARY_FAILURE(u"AvCmInit(AVCMF_SHUTDOWN)", status, description);
   LOG_DEBUG << u"AvCmInit(AVCMF_SHUTDOWN) success...";
   if (result) {
     LOG_DEBUG << u"closeProvider success...";

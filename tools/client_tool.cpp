@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 #include "json/json_value.h"
 
 extern char** environ;

@@ -32,6 +32,16 @@ enum {
 /* Login parameter code whose value is the key container name. */
 #define AVCM_PARAM_CONTAINER_NAME 0x100Fu
 
+/* The values the host passes; their meaning beyond this is the library's. */
+#define AVCM_OPEN_MSG_FLAGS 0x100u         /* AvCmOpenMsg: a message to sign */
+#define AVCM_SIGN_FLAGS 0x2100000u         /* AvCmMsgSign */
+#define AVCM_GET_MSG_FLAGS 0x2000u         /* AvCmGetMsg: the signed message */
+#define AVCM_INFO_CERTIFICATE 8u           /* AvCmGetObjectInfo: the session's certificate */
+#define AVCM_ATTR_CERTIFICATE 45u          /* AvCmGetCertAttr: the certificate bytes */
+#define AVCM_ERROR_TEXT_KIND 2u            /* AvCmGetErrorInfo: a readable text */
+#define AVCM_ERROR_TEXT_FLAGS 8u           /* AvCmGetErrorInfo */
+#define AVCM_ERROR_TEXT_BYTES 4096u        /* AvCmGetErrorInfo: the text buffer's size */
+
 typedef struct AvCmLoginParam {
   uint32_t code;
   const void* value;

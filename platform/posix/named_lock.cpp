@@ -7,15 +7,17 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/code_page.h"
 #include "platform/file_system.h"
 
 namespace platform {
 
 // flock on a lock file in the temporary directory: the kernel drops the lock
 // when its holder dies, so a crashed host never blocks the others.
-NamedLock::NamedLock(const char* name) : handle_(-1) {
-  std::string path = wideToAnsi(temporaryPath()) + name + ".lock";
+NamedLock::NamedLock(const char* name) {
+  // Without a private folder there is no lock file that others cannot hold.
+  std::optional<Path> folder = temporaryPath();
+  if (!folder) return;
+  Path path = *folder + name + ".lock";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return;
   int status;
@@ -30,7 +32,7 @@ NamedLock::NamedLock(const char* name) : handle_(-1) {
 }
 
 NamedLock::~NamedLock() {
-  if (handle_ < 0) return;
+  if (handle_ == kInvalidHandle) return;
   flock(static_cast<int>(handle_), LOCK_UN);
   ::close(static_cast<int>(handle_));
 }

@@ -11,79 +11,81 @@ namespace platform {
 
 namespace {
 
-HANDLE asHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE asHandle(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+const wchar_t* wide(const Path& path) { return reinterpret_cast<const wchar_t*>(path.c_str()); }
 constexpr DWORD kMaxChunk = 0x40000000;
 
 }  // namespace
 
-const char16_t kPathSeparator = u'\\';
-
-std::u16string temporaryPath() {
+std::optional<Path> temporaryPath() {
   wchar_t buffer[260] = {};
   DWORD length = GetTempPathW(260, buffer);
-  if (length == 0 || length > 260) return {};
+  if (length == 0 || length > 260) return std::u16string();
   return std::u16string(reinterpret_cast<const char16_t*>(buffer), length);
 }
 
-bool createDirectory(const std::u16string& path) {
-  return CreateDirectoryW(reinterpret_cast<const wchar_t*>(path.c_str()), nullptr) != 0;
+bool createDirectory(const Path& path) { return CreateDirectoryW(wide(path), nullptr) != 0; }
 }
 
-// The temporary directory is the user's own on Windows.
-bool isPrivateDirectory(const std::u16string&) { return true; }
-
-bool pathExists(const std::string& path) {
+bool pathExists(const Path& path) {
   struct _stat64 info;
-  return _stat64(path.c_str(), &info) == 0;
+  return _wstat64(wide(path), &info) == 0;
 }
 
-bool removeFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+bool removeFile(const Path& path) { return _wremove(wide(path)) == 0; }
 
 NewFile::~NewFile() { close(); }
 
-bool NewFile::create(const std::string& path) {
+bool NewFile::create(const Path& path) {
   close();
   // CREATE_NEW never opens a file that exists; others may read and write.
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  handle_ = reinterpret_cast<std::intptr_t>(file);
+  handle_ = reinterpret_cast<NativeHandle>(file);
   return true;
 }
 
 bool NewFile::write(const void* data, std::size_t size) {
-  return handle_ != -1 && writeAll(handle_, data, size);
+  return handle_ != kInvalidHandle && writeAll(handle_, data, size);
 }
 
 bool NewFile::close() {
-  if (handle_ == -1) return true;
+  if (handle_ == kInvalidHandle) return true;
   bool closed = CloseHandle(asHandle(handle_)) != 0;
-  handle_ = -1;
+  handle_ = kInvalidHandle;
   return closed;
 }
 
 InputFile::~InputFile() { close(); }
 
-bool InputFile::open(const std::u16string& path) {
+bool InputFile::open(const Path& path) {
   close();
   // Readers and writers are not locked out, as for a runtime-library file.
-  HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  handle_ = reinterpret_cast<std::intptr_t>(file);
+  // CON, NUL, COM ports and pipes open too; only a disk file is data.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return false;
+  }
+  handle_ = reinterpret_cast<NativeHandle>(file);
   return true;
 }
 
 bool InputFile::size(std::uint64_t& bytes) {
   LARGE_INTEGER size;
-  if (handle_ == -1 || !GetFileSizeEx(asHandle(handle_), &size) || size.QuadPart < 0) return false;
+  if (handle_ == kInvalidHandle || !GetFileSizeEx(asHandle(handle_), &size) || size.QuadPart < 0)
+    return false;
   bytes = static_cast<std::uint64_t>(size.QuadPart);
   return true;
 }
 
 std::size_t InputFile::read(void* buffer, std::size_t size) {
-  if (handle_ == -1) return 0;
+  if (handle_ == kInvalidHandle) return 0;
   char* next = static_cast<char*>(buffer);
   std::size_t total = 0;
   while (total < size) {
@@ -97,9 +99,9 @@ std::size_t InputFile::read(void* buffer, std::size_t size) {
 }
 
 void InputFile::close() {
-  if (handle_ == -1) return;
+  if (handle_ == kInvalidHandle) return;
   CloseHandle(asHandle(handle_));
-  handle_ = -1;
+  handle_ = kInvalidHandle;
 }
 
 }  // namespace platform

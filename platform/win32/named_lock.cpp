@@ -6,7 +6,7 @@
 
 namespace platform {
 
-NamedLock::NamedLock(const char* name) : handle_(0) {
+NamedLock::NamedLock(const char* name) {
   // The names are plain ASCII: each byte is its own UTF-16 unit.
   std::u16string wideName(name, name + std::char_traits<char>::length(name));
   HANDLE mutex = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(wideName.c_str()));
@@ -17,11 +17,11 @@ NamedLock::NamedLock(const char* name) : handle_(0) {
     CloseHandle(mutex);
     return;
   }
-  handle_ = reinterpret_cast<std::intptr_t>(mutex);
+  handle_ = reinterpret_cast<NativeHandle>(mutex);
 }
 
 NamedLock::~NamedLock() {
-  if (handle_ == 0) return;
+  if (handle_ == kInvalidHandle) return;
   HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
   ReleaseMutex(mutex);
   CloseHandle(mutex);

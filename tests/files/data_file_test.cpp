@@ -1,4 +1,5 @@
 #include "files/data_file.h"
+#include "requests/content_staging.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -43,7 +44,10 @@ class DataFileTest : public ::testing::Test {
  protected:
   // The temporary directory (lock files, default data directory) is not the
   // one the files under test go to.
-  void SetUp() override { ::setenv("TMPDIR", tmp_.path().c_str(), 1); }
+  void SetUp() override {
+    ::setenv("TMPDIR", tmp_.path().c_str(), 1);
+    ::unsetenv("XDG_RUNTIME_DIR");
+  }
   void TearDown() override { ::unsetenv("TMPDIR"); }
   std::unique_ptr<JsonValue> request(const std::u16string& data) {
     auto value = JsonValue::parse((u"{\"data\":" + data + u"}").c_str());
@@ -143,32 +147,41 @@ TEST_F(DataFileTest, StagingNeedsAStringContent) {
 
 TEST_F(DataFileTest, DefaultDirectoryIsPrivateUnderTheTemporaryDirectory) {
   std::u16string directory = defaultDataDirectory();
-  EXPECT_EQ(narrow(directory), tmp_.path() + "/vorna_data_signed/");
+  EXPECT_EQ(narrow(directory), tmp_.hostPath() + "/vorna_data_signed/");
+  EXPECT_EQ(modeOf(tmp_.hostPath()), 0700u);
   EXPECT_EQ(modeOf(narrow(directory)), 0700u);
   auto req = request(u"{\"contentFile\":\"QUJD\"}");
   std::string path = narrow(stageContentFile(*req));
-  EXPECT_EQ(path.substr(0, path.size() - 20), tmp_.path() + "/vorna_data_signed/");
+  EXPECT_EQ(path.substr(0, path.size() - 20), tmp_.hostPath() + "/vorna_data_signed/");
 }
 
-TEST_F(DataFileTest, PlantedDefaultDirectoryIsNotUsed) {
+// Someone else's folder in the shared base must get none of our files.
+TEST_F(DataFileTest, PlantedPrivateFolderIsNotUsed) {
   struct Case {
     const char* name;
     std::function<void(const std::string&)> plant;
   };
   const Case cases[] = {
-      {"writable by others", [](const std::string& d) { ::mkdir(d.c_str(), 0777); ::chmod(d.c_str(), 0777); }},
+      {"open to others", [](const std::string& d) { ::mkdir(d.c_str(), 0700); ::chmod(d.c_str(), 0755); }},
       {"a link to another directory",
        [this](const std::string& d) { ::symlink(dir_.path().c_str(), d.c_str()); }},
+      {"owned by another user", [](const std::string& d) {
+         ::mkdir(d.c_str(), 0700);
+         if (::geteuid() == 0) {
+           EXPECT_EQ(0, ::chown(d.c_str(), 65534, 65534));
+         }
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string planted = tmp_.path() + "/vorna_data_signed";
-    std::filesystem::remove_all(planted);
-    c.plant(planted);
+    if (::geteuid() != 0 && std::string(c.name) == "owned by another user") continue;
+    std::filesystem::remove_all(tmp_.hostPath());
+    c.plant(tmp_.hostPath());
     auto req = request(u"{\"contentFile\":\"QUJD\"}");
     EXPECT_EQ(stageContentFile(*req), u"");
     EXPECT_TRUE(dir_.entries().empty());
-    std::filesystem::remove(planted);
+    EXPECT_TRUE(tmp_.entries(tmp_.hostFolder()).empty());
+    std::filesystem::remove(tmp_.hostPath());
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "platform/console.h"
@@ -19,26 +20,40 @@ namespace {
 
 class PlatformTest : public ::testing::Test {
  protected:
-  void SetUp() override { ::setenv("TMPDIR", tmp_.path().c_str(), 1); }
+  void SetUp() override {
+    ::setenv("TMPDIR", tmp_.path().c_str(), 1);
+    ::unsetenv("XDG_RUNTIME_DIR");
+  }
   void TearDown() override { ::unsetenv("TMPDIR"); }
   TempDir tmp_;
 };
 
-TEST_F(PlatformTest, TemporaryPathEndsInOneSeparator) {
+TEST_F(PlatformTest, TemporaryPathIsAFolderPrivateToTheUser) {
+  const std::string uid = std::to_string(::geteuid()), base = tmp_.path();
+  const std::string runtime = base + "/run", shared = base + "/shared";
+  ::mkdir(runtime.c_str(), 0700);
+  ::mkdir(shared.c_str(), 0700);
+  ::chmod(shared.c_str(), 0777);
   struct Case {
-    const char* tmpdir;
-    std::u16string expected;
+    const char* runtimeDir;
+    std::string tmpdir;
+    std::string expected;
   };
-  const Case cases[] = {{"/var/tmp", u"/var/tmp/"}, {"/var/tmp/", u"/var/tmp/"},
-                        {"relative/dir", u"/tmp/"},  {"", u"/tmp/"},
-                        {nullptr, u"/tmp/"}};
+  const Case cases[] = {{runtime.c_str(), base, runtime + "/quorvant/"},
+                        {shared.c_str(), base + "/", base + "/quorvant-" + uid + "/"},
+                        {"relative", base, base + "/quorvant-" + uid + "/"},
+                        {nullptr, "relative/dir", "/tmp/quorvant-" + uid + "/"},
+                        {nullptr, "", "/tmp/quorvant-" + uid + "/"}};
   for (const auto& c : cases) {
-    if (c.tmpdir == nullptr) {
-      ::unsetenv("TMPDIR");
-    } else {
-      ::setenv("TMPDIR", c.tmpdir, 1);
-    }
-    EXPECT_EQ(platform::temporaryPath(), c.expected) << (c.tmpdir ? c.tmpdir : "(unset)");
+    SCOPED_TRACE(c.expected);
+    c.runtimeDir ? ::setenv("XDG_RUNTIME_DIR", c.runtimeDir, 1) : ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv("TMPDIR", c.tmpdir.c_str(), 1);
+    std::optional<platform::Path> path = platform::temporaryPath();
+    ASSERT_TRUE(path);
+    EXPECT_EQ(*path, c.expected);
+    struct stat info {};
+    EXPECT_EQ(0, ::lstat(c.expected.c_str(), &info));
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
   }
 }
 
@@ -118,7 +133,7 @@ TEST_F(PlatformTest, InputFileReadsSizeAndBytes) {
   std::string path = tmp_.path() + "/in.bin";
   std::ofstream(path, std::ios::binary) << std::string("a\0b", 3);
   platform::InputFile file;
-  ASSERT_TRUE(file.open(std::u16string(path.begin(), path.end())));
+  ASSERT_TRUE(file.open(path));
   std::uint64_t size = 0;
   ASSERT_TRUE(file.size(size));
   EXPECT_EQ(size, 3u);
@@ -127,7 +142,7 @@ TEST_F(PlatformTest, InputFileReadsSizeAndBytes) {
   EXPECT_EQ(std::string(buffer, 3), std::string("a\0b", 3));
 
   platform::InputFile directory;
-  EXPECT_FALSE(directory.open(std::u16string(tmp_.path().begin(), tmp_.path().end())));
+  EXPECT_FALSE(directory.open(tmp_.path()));
 }
 
 TEST_F(PlatformTest, WritingToAClosedPipeFailsWithoutKillingTheProcess) {

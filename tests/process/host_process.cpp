@@ -15,8 +15,8 @@
 #include <sstream>
 #include <thread>
 
-#include "files/base64.h"
-#include "host/text_convert.h"
+#include "text/base64.h"
+#include "text/text_convert.h"
 
 extern char** environ;
 
@@ -42,12 +42,14 @@ std::vector<std::string> hostCommand(const std::string& host) {
 
 // A launched host takes its temporary folder from the launcher (Wine's user
 // folder), while Wine finds its running server through the test's own
-// TMPDIR: changing it would start a new server for every host.
+// TMPDIR: changing it would start a new server for every host. A host run
+// directly takes the test's TMPDIR, never a runtime folder of the session.
 std::vector<std::string> childEnvironment(const Environment& extra) {
   std::vector<std::string> entries;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string text = *entry;
-    if ((!hostIsLaunched() && startsWith(text, "TMPDIR=")) || startsWith(text, "AVCM_FAKE_")) continue;
+    const bool temporary = startsWith(text, "TMPDIR=") || startsWith(text, "XDG_RUNTIME_DIR=");
+    if ((!hostIsLaunched() && temporary) || startsWith(text, "AVCM_FAKE_")) continue;
     entries.push_back(text);
   }
   for (const std::string& entry : extra) {

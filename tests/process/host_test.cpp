@@ -2,7 +2,13 @@
 // the exact answers, the test double's call record and the files left in the
 // host's temporary directory. The same rows run against the Linux host, the
 // sanitizer build and the Windows build under Wine.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -30,7 +36,9 @@ struct Row {
   // Library calls without "AvCm", AvCmInit with its flag ("Init1"); a record
   // not left clean ends in its exit line. "*": not checked.
   std::string calls;
-  std::string files = "";  // left in $T besides the record, locks and given.bin; "*": unchecked
+  // Left in $T besides the record, locks and given.bin ($H: the host's
+  // private folder in it); "*": unchecked.
+  std::string files = "";
   std::string environment = "";  // one NAME=value for the host, or empty
   // kNative: needs the host's temporary folder to be $T, which a launched
   // host does not share; kWindows: paths with drive and backslashes ($W).
@@ -45,6 +53,8 @@ const char kCertAnswer[] =
     R"("result":"success"}})";
 const char kCertCalls[] =
     "Init1 Login GetObjectInfo GetCertAttr GetCertAttr CloseHandle Logout Init2";
+// A failed login is followed by no call: its start-up stays unmatched.
+const char kLoginFailed[] = "Init1 Login exit startups=1 sessions=0 messages=0 certificates=0";
 const char kSignCalls[] = "Init1 Login OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2";
 const char kNoData[] = R"("description":"Bad parameter fileData in action getSignature",)";
 const char kFails[] = u8R"("description":"Ошибка подписи: ключ недоступен",)";
@@ -185,11 +195,11 @@ const Row kRows[] = {
       R"("requestAction":"openCryptoProvider","result":"error"}})",
       R"({"data":{"containerName":"missing-key","description":"Key container not found",)"
       R"("requestAction":"getCertificate","result":"error"}})"},
-     "Init1 Login Init2 Init1 Login Init2"},
+     "Init1 Login Init1 Login exit startups=2 sessions=0 messages=0 certificates=0"},
     {"UndescribableStatusIsUnknowError", F(kCert),
      {R"({"data":{"containerName":"C1","description":"unknow error","requestAction":"getCertificate",)"
       R"("result":"error"}})"},
-     "Init1 Login Init2", "", "AVCM_FAKE_FAULTS=AvCmLogin=0x1FF"},
+     kLoginFailed, "", "AVCM_FAKE_FAULTS=AvCmLogin=0x1FF"},
     {"CertificateOfNeverOpenedHandle",
      F(R"({"data":{"requestAction":"getCertificate","containerName":"C1","handleProvider":17}})"),
      {R"({"data":{"containerName":"C1","description":"Invalid handle","handleProvider":17,)"
@@ -268,11 +278,11 @@ const Row kRows[] = {
     {"StagedWithoutSession",
      F(signRequest("missing-key", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work")")),
      {signAnswer("missing-key", R"("description":"Key container not found",)", R"($T\/work)")},
-     "Init1 Login Init2", "work/"},
+     kLoginFailed, "work/"},
     {"StagedInTheDefaultDirectory", F(signRequest("C1", R"("contentFile":"aGVsbG8=")")),
      {R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
       sig("C1", "hello") + R"("}})"},
-     kSignCalls, "vorna_data_signed/", "", Row::kNative},
+     kSignCalls, "$H/vorna_data_signed/", "", Row::kNative},
     {"GivenFileWinsAndIsKept",
      F(signRequest("C1", R"("fileDataPath":"$T/given.bin","contentFile":"aGVsbG8=","workingDirectory":"$T/work")")) +
          F(signRequest("sign-fails", R"("fileDataPath":"$T/given.bin")")),
@@ -291,6 +301,16 @@ const Row kRows[] = {
       R"({"data":{"containerName":"C1","fileDataPath":"$W\\given.bin","requestAction":"getSignature",)"
       R"("result":"success","signature":")" + sig("C1", kGiven) + R"("}})"},
      std::string(kSignCalls) + " " + kSignCalls + " " + kSignCalls, "work/", "", Row::kWindows},
+    // Console, null, pipe and port names open on Windows but are no data file.
+    {"WindowsDeviceAndPipeNamesAreRefused",
+     F(signRequest("C1", R"("fileDataPath":"CON")")) + F(signRequest("C1", R"("fileDataPath":"NUL")")) +
+         F(signRequest("C1", R"("fileDataPath":"\\\\.\\pipe\\quorvant-test")")) +
+         F(signRequest("C1", R"("fileDataPath":"\\\\.\\COM1")")),
+     {signAnswer("C1", R"("description":"Error open file data","fileDataPath":"CON",)"),
+      signAnswer("C1", R"("description":"Error open file data","fileDataPath":"NUL",)"),
+      signAnswer("C1", R"("description":"Error open file data","fileDataPath":"\\\\.\\pipe\\quorvant-test",)"),
+      signAnswer("C1", R"("description":"Error open file data","fileDataPath":"\\\\.\\COM1",)")},
+     "*", "", "", Row::kWindows},
     {"WorkingDirectoryWithoutParent",
      F(signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/none/work")")),
      {signAnswer("C1", kNoData, R"($T\/none\/work)")},
@@ -350,7 +370,8 @@ class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
   std::string files() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(tempPath())) {
-      std::string name = fs::relative(entry.path(), tempPath()).string();
+      std::string name = replaced(fs::relative(entry.path(), tempPath()).string(), temp_.hostFolder(), "$H");
+      if (name == "$H") continue;  // the host's private folder, holding its locks
       const bool lock = name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0;
       if (!lock && name != "calls.log" && name != "given.bin") names.push_back(name + (entry.is_directory() ? "/" : ""));
     }
@@ -432,6 +453,34 @@ TEST_F(HostStreams, ClosedAnswerReaderDoesNotStopTheHost) {
   EXPECT_EQ(3, std::count(calls.begin(), calls.end(), "AvCmGetObjectInfo"));
 }
 
+// Another local user holds lock files of the old names in the shared base
+// and owns a folder of the host's name there: the host neither waits nor
+// leaves anything in that folder.
+TEST_F(HostStreams, AnotherUsersLockAndFolderNeitherBlockNorReceive) {
+  if (hostIsLaunched() || ::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  ASSERT_EQ(0, ::chmod(tempPath().c_str(), 01777));
+  const std::string folder = temp_.hostPath();  // named after this user, not the other
+  int ready[2];
+  ASSERT_EQ(0, ::pipe(ready));
+  const pid_t other = ::fork();
+  if (other == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(1);
+    for (const char* name : {"quorvantCreateLogNameLock", "quorvantCreateDataFileLock"}) {
+      int fd = ::open((tempPath() + "/" + name + ".lock").c_str(), O_RDWR | O_CREAT, 0666);
+      if (fd < 0 || ::flock(fd, LOCK_EX) != 0) _exit(1);
+    }
+    if (::mkdir(folder.c_str(), 0777) != 0 || ::write(ready[1], "x", 1) != 1) _exit(1);
+    ::pause();
+  }
+  char byte = 0;
+  ASSERT_EQ(1, ::read(ready[0], &byte, 1));
+  HostRun run = ask({signRequest("C1", R"("contentFile":"ZGF0YQ==")")});
+  ::kill(other, SIGKILL);
+  ::waitpid(other, nullptr, 0);
+  EXPECT_EQ(std::vector<std::string>{signAnswer("C1", kNoData)}, run.answers);
+  EXPECT_EQ(std::vector<std::string>{}, temp_.entries(temp_.hostFolder()));
+}
+
 #ifdef QUORVANT_DEBUG_LOG_HOST_PATH
 // The host built with its diagnostic log on: the records a support engineer
 // reads, in order, without their time stamps and thread ids.
@@ -444,8 +493,8 @@ TEST_F(HostStreams, DebugLogRecordsEachStep) {
   const std::regex name("Quorvant_[0-9A-Za-z]{7}\\.log");
   const std::regex record(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+) +\[\d+\] \[([^@]+)@\d+\] (.*))");
   std::vector<std::string> shapes;
-  for (const std::string& file : temp_.entries()) {
-    std::ifstream log(tempPath() + "/" + file);
+  for (const std::string& file : temp_.entries(temp_.hostFolder())) {
+    std::ifstream log(temp_.hostPath() + "/" + file);
     std::smatch match;
     for (std::string line; std::regex_match(file, name) && std::getline(log, line);) {
       shapes.push_back(std::regex_match(line, match, record) ? match[1].str() + " " + match[2].str() +

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "files/base64.h"
+#include "text/base64.h"
 #include "tests/support/fake_library.h"
 
 namespace {
@@ -38,16 +38,6 @@ TEST_F(ProcessingMessageTest, TooLargeAnswerRepeatsOnlyAStringAction) {
       EXPECT_NE(answer.find(c.repeated), std::u16string::npos);
     }
   }
-}
-
-TEST(Utf8Length, CountsBytesOfEachUnit) {
-  struct Case {
-    std::u16string text;
-    std::size_t bytes;
-  };
-  const Case cases[] = {{u"", 0},       {u"a", 1},          {u"\u00e9", 2},   {u"\u0416", 2},
-                        {u"\u20ac", 3}, {u"\U0001F600", 4}, {u"\xd800", 3},   {u"\xdc00\xd800", 6}};
-  for (const auto& c : cases) EXPECT_EQ(utf8Length(c.text), c.bytes);
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 #include "signing/data_signed.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
 
-#include "files/base64.h"
+#include "text/base64.h"
 #include "tests/support/fake_library.h"
 
 using vorna::DataSigned;
@@ -128,8 +129,8 @@ TEST_F(DataSignedTest, SignDataWithOwnSessionKeepsCallOrderAndCleansUp) {
   const SignCase cases[] = {
       {"success", "", u"C1", true, u"",
        with({"AvCmOpenMsg", "AvCmMsgSign", "AvCmGetMsg", "AvCmGetMsg", "AvCmCloseHandle"})},
-      {"login fails: the start-up is undone", "", u"missing-key", false, u"Key container not found",
-       {"AvCmInit 1", "AvCmLogin", "AvCmGetErrorInfo", "AvCmInit 2"}},
+      {"login fails: no further call", "", u"missing-key", false, u"Key container not found",
+       {"AvCmInit 1", "AvCmLogin", "AvCmGetErrorInfo"}},
       {"open fails: no close", "AvCmOpenMsg=0x104", u"C1", false, u"Invalid handle",
        with({"AvCmOpenMsg", "AvCmGetErrorInfo"})},
       {"signing fails with a non-ASCII text", "", u"sign-fails", false,
@@ -163,6 +164,8 @@ TEST_F(DataSignedTest, SignDataWithOwnSessionKeepsCallOrderAndCleansUp) {
 }
 
 TEST_F(DataSignedTest, SignDataRejectsBadPathsBeforeSigning) {
+  const std::string fifo = dir_.path() + "/fifo";
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
   struct Case {
     const char* name;
     std::u16string path;
@@ -174,6 +177,10 @@ TEST_F(DataSignedTest, SignDataRejectsBadPathsBeforeSigning) {
       {"missing file", wide(dir_.path() + "/absent.bin"), u"Error open file data",
        {"AvCmInit 1", "AvCmLogin", "AvCmLogout", "AvCmInit 2"}},
       {"a directory", dir_.widePath(), u"Error open file data",
+       {"AvCmInit 1", "AvCmLogin", "AvCmLogout", "AvCmInit 2"}},
+      {"a FIFO without a writer: no wait", wide(fifo), u"Error open file data",
+       {"AvCmInit 1", "AvCmLogin", "AvCmLogout", "AvCmInit 2"}},
+      {"a device", u"/dev/zero", u"Error open file data",
        {"AvCmInit 1", "AvCmLogin", "AvCmLogout", "AvCmInit 2"}},
   };
   for (const auto& c : cases) {

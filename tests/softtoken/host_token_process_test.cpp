@@ -74,7 +74,7 @@ TEST_F(HostTokenTest, SignsContentAndFilePathsVerifiably) {
     EXPECT_FALSE(opensslVerifies(signature, certificate, "altered.bin")) << i;
   }
   // The staged copy of the content is gone.
-  EXPECT_EQ(std::vector<std::string>(), temp_.entries("vorna_data_signed"));
+  EXPECT_EQ(std::vector<std::string>(), temp_.entries(temp_.hostFolder() + "/vorna_data_signed"));
 }
 
 // Nothing but the ten operations couples the host to its vendor library: one

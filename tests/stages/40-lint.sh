@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Static analysis stage: clang-format (.clang-format), clang-tidy (.clang-tidy)
+# Static analysis stage: include layers (scripts/check-layers), clang-format (.clang-format), clang-tidy (.clang-tidy)
 # and cppcheck over the enforced folders, each with zero findings allowed.
 # platform/win32 builds only with MinGW, so clang-tidy cannot check it here.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
+echo "== lint: include layers (README layout table)"
+scripts/check-layers
+
 scripts/install-packages clang-format clang-tidy cppcheck
 
-enforced=(host requests signing files json logging platform/posix vendor/fake vendor/softtoken tools
+enforced=(host requests signing files text json logging platform/posix vendor/fake vendor/softtoken tools
           fuzz tests/stress)
 mapfile -t sources < <(git ls-files "${enforced[@]}" | grep -E '\.(cpp|h)$' | grep -v -E '/windows/|_win32\.cpp$')
 # The harnesses build in the fuzz preset only, so tidy skips them.
@@ -24,5 +27,5 @@ printf '%s\n' "${units[@]}" |
 
 echo "== lint: cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++17 --inline-suppr --quiet \
-  --error-exitcode=1 -I . host requests signing files json logging platform/posix vendor/fake \
+  --error-exitcode=1 -I . host requests signing files text json logging platform/posix vendor/fake \
   vendor/softtoken tools

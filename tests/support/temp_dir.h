@@ -1,5 +1,7 @@
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <algorithm>
 #include <filesystem>
@@ -21,6 +23,9 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
+  // The host's private folder when this directory is its TMPDIR.
+  std::string hostPath() const { return path_ + "/" + hostFolder(); }
+  static std::string hostFolder() { return "quorvant-" + std::to_string(::geteuid()); }
   std::u16string widePath() const { return std::u16string(path_.begin(), path_.end()); }
   // Names of the entries directly inside, sorted.
   std::vector<std::string> entries(const std::string& sub = "") const {

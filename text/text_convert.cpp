@@ -1,11 +1,10 @@
-#include "host/text_convert.h"
+#include "text/text_convert.h"
 
 #include <utf8.h>
 
 #include <cstdint>
 #include <cstring>
 
-#include "platform/code_page.h"
 #include "platform/memory.h"
 
 #if defined(__SSE2__)
@@ -222,10 +221,11 @@ inline void narrowAscii(const char16_t*& p, const char16_t* end, char*& out) {
 #endif
 }
 
-// UTF-8 length of the units in [p, end) when they are valid UTF-16, for the
-// result's capacity: one byte per unit, one more from U+0080, one more from
-// U+0800, one less for each surrogate (a pair needs four bytes).
-std::size_t utf8Length(const char16_t* p, const char16_t* end) {
+// UTF-8 length of the units in [p, end) with every surrogate counted as half
+// of a pair: one byte per unit, one more from U+0080, one more from U+0800,
+// one less for each surrogate (a pair needs four bytes). `surrogates` counts
+// the surrogate units seen.
+std::size_t pairedUtf8Length(const char16_t* p, const char16_t* end, std::size_t& surrogates) {
   std::size_t length = static_cast<std::size_t>(end - p);
 #if defined(__SSE2__)
   const __m128i ascii = _mm_set1_epi16(static_cast<short>(0xFF80));
@@ -243,7 +243,11 @@ std::size_t utf8Length(const char16_t* p, const char16_t* end) {
       // -1 for: below U+0080, below U+0800, a surrogate.
       const __m128i below800 = _mm_add_epi16(_mm_cmpeq_epi16(_mm_and_si128(units, ascii), zero),
                                              _mm_cmpeq_epi16(top, zero));
-      sum = _mm_add_epi16(sum, _mm_add_epi16(below800, _mm_cmpeq_epi16(top, surrogate)));
+      const __m128i isSurrogate = _mm_cmpeq_epi16(top, surrogate);
+      sum = _mm_add_epi16(sum, _mm_add_epi16(below800, isSurrogate));
+      surrogates += static_cast<std::size_t>(
+                        __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(isSurrogate)))) /
+                    2;
     }
     alignas(16) std::int32_t lanes[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_madd_epi16(sum, ones));
@@ -255,6 +259,7 @@ std::size_t utf8Length(const char16_t* p, const char16_t* end) {
     const unsigned unit = *p;
     const bool surrogate = (unit & 0xF800u) == 0xD800u;
     length += static_cast<std::size_t>((unit >= 0x80u) + (unit >= 0x800u) - surrogate);
+    surrogates += surrogate ? 1 : 0;
   }
   return length;
 }
@@ -292,10 +297,10 @@ inline BlockResult encodeTwoByteBlock(const char16_t*& p, char*& out) {
 
 // Encodes units from one >= 0x80 until a run of ASCII units or the end of the
 // slice; single ASCII units between others are taken here, and a surrogate
-// pair may reach one unit past the slice. Unpaired surrogates go to
-// utf8::utf16to8, which raises exactly what it raises over the whole text.
+// pair may reach one unit past the slice. Under kThrow unpaired surrogates go
+// to utf8::utf16to8, which raises exactly what it raises over the whole text.
 inline void encodeNonAscii(const char16_t*& p, const char16_t* sliceEnd, const char16_t* end,
-                           char*& out) {
+                           char*& out, LoneSurrogate policy) {
   while (p < sliceEnd) {
 #if defined(__SSE2__)
     if (sliceEnd - p >= 8) {
@@ -328,6 +333,15 @@ inline void encodeNonAscii(const char16_t*& p, const char16_t* sliceEnd, const c
       out[3] = static_cast<char>(0x80u | (cp & 0x3Fu));
       out += 4;
       p += 2;
+    } else if (policy == LoneSurrogate::kReplacement) {
+      out[0] = '\xEF';
+      out[1] = '\xBF';
+      out[2] = '\xBD';
+      out += 3;
+      ++p;
+    } else if (policy == LoneSurrogate::kQuestionMark) {
+      *out++ = '?';
+      ++p;
     } else {
       const char16_t* stop = end - p >= 2 ? p + 2 : end;
       out = utf8::utf16to8(p, stop, out);
@@ -374,7 +388,7 @@ std::u16string utf8ToWide(const std::string& bytes) {
   return utf8ToWide(bytes.data(), bytes.size());
 }
 
-std::string wideToUtf8(const char16_t* data, std::size_t size) {
+std::string wideToUtf8(const char16_t* data, std::size_t size, LoneSurrogate policy) {
   std::string result;
   bool measured = false;
   // A slice writes at most three bytes per unit, and a pair that starts on its
@@ -391,7 +405,7 @@ std::string wideToUtf8(const char16_t* data, std::size_t size) {
         narrowAscii(p, sliceEnd, out);
         if (p < sliceEnd && *p < 0x80u) *out++ = static_cast<char>(*p++);
       } else {
-        encodeNonAscii(p, sliceEnd, end, out);
+        encodeNonAscii(p, sliceEnd, end, out, policy);
       }
     }
     const std::size_t length = static_cast<std::size_t>(out - buffer);
@@ -402,7 +416,8 @@ std::string wideToUtf8(const char16_t* data, std::size_t size) {
     if (result.empty()) {
       result.reserve(length + left);
     } else if (!measured && result.size() + length + left > result.capacity()) {
-      result.reserve(result.size() + length + utf8Length(p, end));
+      result.reserve(result.size() + length +
+                     utf8Length(p, static_cast<std::size_t>(end - p), LoneSurrogate::kReplacement));
       measured = true;
     }
     result.append(buffer, length);
@@ -410,8 +425,28 @@ std::string wideToUtf8(const char16_t* data, std::size_t size) {
   return result;
 }
 
-std::string wideToUtf8(const std::u16string& text) { return wideToUtf8(text.data(), text.size()); }
+std::string wideToUtf8(const std::u16string& text, LoneSurrogate policy) {
+  return wideToUtf8(text.data(), text.size(), policy);
+}
 
-std::u16string ansiToWide(const std::string& text) { return platform::ansiToWide(text); }
+std::size_t utf8Length(const char16_t* data, std::size_t size, LoneSurrogate policy) {
+  std::size_t surrogates = 0;
+  std::size_t length = pairedUtf8Length(data, data + size, surrogates);
+  if (surrogates == 0) return length;
+  // Rare: find the unpaired ones, counted above as two bytes each.
+  const char16_t* const end = data + size;
+  for (const char16_t* p = data; p != end; ++p) {
+    if ((*p & 0xF800u) != 0xD800u) continue;
+    if (*p < 0xDC00u && end - p >= 2 && (p[1] & 0xFC00u) == 0xDC00u) {
+      ++p;
+      continue;
+    }
+    if (policy == LoneSurrogate::kThrow) throw utf8::invalid_utf16(*p);
+    length = policy == LoneSurrogate::kReplacement ? length + 1 : length - 1;
+  }
+  return length;
+}
 
-std::string wideToAnsi(const std::u16string& text) { return platform::wideToAnsi(text); }
+std::size_t utf8Length(const std::u16string& text, LoneSurrogate policy) {
+  return utf8Length(text.data(), text.size(), policy);
+}

@@ -1,4 +1,4 @@
-#include "platform/code_page.h"
+#include "text/text_convert.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ TEST(AnsiToWide, DecodesUtf8AndReplacesEachInvalidSequence) {
       {"latin-1 byte", bytesOf({0x63, 0x61, 0x66, 0xE9}), u"caf\uFFFD"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(platform::ansiToWide(c.bytes), c.expected) << c.name;
+    EXPECT_EQ(ansiToWide(c.bytes), c.expected) << c.name;
   }
 }
 
@@ -65,7 +65,7 @@ TEST(WideToAnsi, EncodesUtf8AndWritesUnpairedSurrogatesAsQuestionMarks) {
       {"lead before pair", u"\xD800\xD83D\xDE00", bytesOf({'?', 0xF0, 0x9F, 0x98, 0x80})},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(platform::wideToAnsi(c.text), c.expected) << c.name;
+    EXPECT_EQ(wideToAnsi(c.text), c.expected) << c.name;
   }
 }
 
@@ -80,7 +80,7 @@ TEST(CodePage, RoundTripsEveryValidCharacter) {
       all.push_back(static_cast<char16_t>((cp & 0x3FF) + 0xDC00));
     }
   }
-  EXPECT_EQ(platform::ansiToWide(platform::wideToAnsi(all)), all);
+  EXPECT_EQ(ansiToWide(wideToAnsi(all)), all);
 }
 
 }  // namespace
