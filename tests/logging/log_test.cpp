@@ -15,7 +15,7 @@
 namespace vorna {
 struct Probe {
   static void run() {
-    LOG_ERROR << u"probe " << 42 << u" \u00e9 " << std::u16string(u"\xd800") << u"\U0001F600";
+    LOG_ERROR << u"probe " << 42 << u" \u00e9 " << std::u16string(u"\xd800") << u"\U0001F600\U0010FFFF";
   }
 };
 }  // namespace vorna
@@ -79,7 +79,7 @@ TEST_F(LogTest, DebugWritesTheStartRecordFirst) {
   ASSERT_TRUE(std::regex_match(records[1], match, kRecord)) << records[1];
   EXPECT_EQ(match[1], "ERROR");
   EXPECT_EQ(match[2], "vorna::Probe::run");
-  EXPECT_EQ(match[3], "probe 42 \xc3\xa9 \xef\xbf\xbd\xf0\x9f\x98\x80");
+  EXPECT_EQ(match[3], "probe 42 \xc3\xa9 \xef\xbf\xbd\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf");
 }
 
 TEST_F(LogTest, ErrorCreatesTheFileAtTheFirstErrorRecord) {
