@@ -58,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     units[i] = static_cast<char16_t>(data[2 * i] | data[2 * i + 1] << 8);
   }
   std::size_t stop = 0;
-  while (stop < units.size() && units[stop] < 0x80 && alphabet.find(static_cast<char>(units[stop])) != std::string::npos) {
+  while (stop < units.size() && units[stop] < 0x80 &&
+         alphabet.find(static_cast<char>(units[stop])) != std::string::npos) {
     ++stop;
   }
   bool exact = false;

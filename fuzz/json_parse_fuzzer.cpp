@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "text/text_convert.h"
 #include "json/json_value.h"
+#include "text/text_convert.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "host/message_channel.h"
 #include "host/message_loop.h"
-#include "text/text_convert.h"
 #include "json/json_value.h"
+#include "text/text_convert.h"
 
 namespace {
 

@@ -15,7 +15,8 @@
 namespace vorna {
 struct Probe {
   static void run() {
-    LOG_ERROR << u"probe " << 42 << u" \u00e9 " << std::u16string(u"\xd800") << u"\U0001F600\U0010FFFF";
+    LOG_ERROR << u"probe " << 42 << u" \u00e9 " << std::u16string(u"\xd800")
+              << u"\U0001F600\U0010FFFF";
   }
 };
 }  // namespace vorna
@@ -24,7 +25,8 @@ namespace {
 
 const std::regex kLogName("Quorvant_[0-9A-Za-z]{7}\\.log");
 const std::regex kRecord(
-    "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (DEBUG|ERROR) \\[\\d+\\] \\[([^@]+)@\\d+\\] (.*)");
+    "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (DEBUG|ERROR) \\[\\d+\\] "
+    "\\[([^@]+)@\\d+\\] (.*)");
 
 class LogTest : public ::testing::Test {
  protected:
@@ -93,7 +95,7 @@ TEST_F(LogTest, ErrorCreatesTheFileAtTheFirstErrorRecord) {
             0);
   auto records = lines(logFiles().at(0));
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_NE(records[0].find(" ERROR [") , std::string::npos);
+  EXPECT_NE(records[0].find(" ERROR ["), std::string::npos);
   EXPECT_NE(records[0].find("] first error"), std::string::npos);
 }
 

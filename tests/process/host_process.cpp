@@ -151,7 +151,8 @@ void HostProcess::closeOutput() {
 std::optional<std::string> HostProcess::readFrame() {
   const Clock::time_point deadline = Clock::now() + kHostTimeout;
   while (pending_.size() < 4 || pending_.size() - 4 < lengthAt(pending_, 0)) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd ready = {output_, POLLIN, 0};
     const int count = output_ < 0 ? -1 : ::poll(&ready, 1, static_cast<int>(left.count()) + 1);
     if (count < 0 && errno == EINTR) continue;
@@ -181,10 +182,10 @@ int HostProcess::waitForExit() {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, &status, 0);
   }
-  exitCode_ = done <= 0                ? -1
-              : WIFEXITED(status)     ? WEXITSTATUS(status)
-              : WIFSIGNALED(status)   ? 128 + WTERMSIG(status)
-                                      : -1;
+  exitCode_ = done <= 0             ? -1
+              : WIFEXITED(status)   ? WEXITSTATUS(status)
+              : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                    : -1;
   return *exitCode_;
 }
 

@@ -31,7 +31,7 @@ std::string sig(const std::string& container, const std::string& data) {
 
 struct Row {
   const char* name;
-  std::string input;  // raw bytes; $T stands for the temporary directory
+  std::string input;                 // raw bytes; $T stands for the temporary directory
   std::vector<std::string> answers;  // "*": any answer
   // Library calls without "AvCm", AvCmInit with its flag ("Init1"); a record
   // not left clean ends in its exit line. "*": not checked.
@@ -95,10 +95,11 @@ std::string unansweredBodies() {
 // Browsers send control characters and lone surrogates as escapes; echoed
 // back they stay escapes, or the answer is no valid JSON or UTF-8.
 const std::pair<std::string, std::string> kEchoes[] = {
-    {R"(a\u0001b)", R"(a\u0001b)"}, {R"(\u001F)", R"(\u001f)"},     {R"(x\u0000y)", R"(x\u0000y)"},
-    {R"(\ud800)", R"(\ud800)"},     {R"(\uDC00z)", R"(\udc00z)"},   {R"(\ud800\u0041)", R"(\ud800A)"},
-    {R"(\ud83d\ude00)", u8"😀"},    {R"(\n\t\"\\)", R"(\n\t\"\\)"}, {R"(a/b)", R"(a\/b)"},
-    {"\x7f\xc3\xa9", "\x7f\xc3\xa9"}};
+    {R"(a\u0001b)", R"(a\u0001b)"}, {R"(\u001F)", R"(\u001f)"},
+    {R"(x\u0000y)", R"(x\u0000y)"}, {R"(\ud800)", R"(\ud800)"},
+    {R"(\uDC00z)", R"(\udc00z)"},   {R"(\ud800\u0041)", R"(\ud800A)"},
+    {R"(\ud83d\ude00)", u8"😀"},     {R"(\n\t\"\\)", R"(\n\t\"\\)"},
+    {R"(a/b)", R"(a\/b)"},          {"\x7f\xc3\xa9", "\x7f\xc3\xa9"}};
 std::string echoRequests() {
   std::string input;
   for (const auto& echo : kEchoes) input += F(R"({"data":{"note":")" + echo.first + R"("}})");
@@ -129,7 +130,8 @@ std::string padded(std::size_t bytes, bool request) {
   pad += std::string(bytes - head.size() - members.size() - tail.size() - pad.size(), 'x');
   if (request) {
     return F(R"({"contentId":"big","data":{"requestAction":"getCertificate","containerName":"C1",)"
-             R"("pad":")" + pad + R"("}})");
+             R"("pad":")" +
+             pad + R"("}})");
   }
   if (bytes <= kLimit) return head + members + pad + tail;
   return R"({"contentId":"big","data":{"description":")" + tooLarge(bytes) +
@@ -184,8 +186,10 @@ const Row kRows[] = {
      F(signRequest("C1", "")) + F(signRequest("C1", R"("contentFile":"")")) +
          F(signRequest("C1", R"("contentFile":" aGVsbG8=")")),
      {signAnswer("C1", kNoData), signAnswer("C1", kNoData), signAnswer("C1", kNoData)},
-     "", "*"},
-    {"SignatureOfMissingFile", F(signRequest("C1", R"("fileDataPath":"$T/absent.bin")")),
+     "",
+     "*"},
+    {"SignatureOfMissingFile",
+     F(signRequest("C1", R"("fileDataPath":"$T/absent.bin")")),
      {signAnswer("C1", R"("description":"Error open file data","fileDataPath":"$T\/absent.bin",)")},
      "Init1 Login Logout Init2"},
     {"MissingContainer",
@@ -196,10 +200,13 @@ const Row kRows[] = {
       R"({"data":{"containerName":"missing-key","description":"Key container not found",)"
       R"("requestAction":"getCertificate","result":"error"}})"},
      "Init1 Login Init1 Login exit startups=2 sessions=0 messages=0 certificates=0"},
-    {"UndescribableStatusIsUnknowError", F(kCert),
+    {"UndescribableStatusIsUnknowError",
+     F(kCert),
      {R"({"data":{"containerName":"C1","description":"unknow error","requestAction":"getCertificate",)"
       R"("result":"error"}})"},
-     kLoginFailed, "", "AVCM_FAKE_FAULTS=AvCmLogin=0x1FF"},
+     kLoginFailed,
+     "",
+     "AVCM_FAKE_FAULTS=AvCmLogin=0x1FF"},
     {"CertificateOfNeverOpenedHandle",
      F(R"({"data":{"requestAction":"getCertificate","containerName":"C1","handleProvider":17}})"),
      {R"({"data":{"containerName":"C1","description":"Invalid handle","handleProvider":17,)"
@@ -220,12 +227,14 @@ const Row kRows[] = {
       R"({"data":{"handleProvider":4097,"requestAction":"getSignature","result":"success","signature":")" +
           sig("C1", "hello") + R"(","workingDirectory":"$T\/work"}})",
       R"({"data":{"fileDataPath":"$T\/given.bin","handleProvider":4097,"requestAction":"getSignature",)"
-      R"("result":"success","signature":")" + sig("C1", kGiven) + R"("}})",
+      R"("result":"success","signature":")" +
+          sig("C1", kGiven) + R"("}})",
       R"({"data":{"handleProvider":4097,"requestAction":"closeCryptoProvider","result":"success"}})",
       R"({"data":{"description":"Invalid handle","handleProvider":4097,"requestAction":"getCertificate",)"
       R"("result":"error"}})"},
      "Init1 Login GetObjectInfo GetCertAttr GetCertAttr CloseHandle OpenMsg MsgSign GetMsg GetMsg "
-     "CloseHandle OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2 GetObjectInfo", "work/"},
+     "CloseHandle OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2 GetObjectInfo",
+     "work/"},
     {"SessionLeftOpenStaysOpenAtExit",
      F(R"({"data":{"requestAction":"openCryptoProvider","containerName":"C1"}})"),
      {R"({"data":{"containerName":"C1","handleProvider":4097,"requestAction":"openCryptoProvider",)"
@@ -247,8 +256,12 @@ const Row kRows[] = {
       R"("result":"success"}})"},
      "*"},
     {"UnansweredBodies", unansweredBodies(), std::vector<std::string>(12, kCertAnswer), "*"},
-    {"LibraryChatterOnStandardOutputStaysOffTheAnswers", F(kCert) + F(kCert),
-     {kCertAnswer, kCertAnswer}, "*", "", "AVCM_FAKE_STDOUT=vendor chatter"},
+    {"LibraryChatterOnStandardOutputStaysOffTheAnswers",
+     F(kCert) + F(kCert),
+     {kCertAnswer, kCertAnswer},
+     "*",
+     "",
+     "AVCM_FAKE_STDOUT=vendor chatter"},
     // Answers.
     {"EchoedMembersStayValidJsonAndUtf8", echoRequests(), echoAnswers(), ""},
     {"AnswersOverTheBrowserLimitAreReplaced",
@@ -258,8 +271,11 @@ const Row kRows[] = {
     {"OversizedAnswerWithoutActionKeepsResultAndDescription",
      F(R"({"contentId":"c","data":{"requestAction":7,"pad":")" + kPad + R"("}})"),
      {R"({"contentId":"c","data":{"description":")" +
-      tooLarge(std::string(R"({"contentId":"c","data":{"description":"Unknow request action ","pad":")"
-                           R"(","requestAction":7,"result":"error"}})").size() + kLimit) +
+      tooLarge(
+          std::string(R"({"contentId":"c","data":{"description":"Unknow request action ","pad":")"
+                      R"(","requestAction":7,"result":"error"}})")
+              .size() +
+          kLimit) +
       R"(","result":"error"}})"},
      ""},
     // Data files: staged in the working directory and removed whatever the outcome.
@@ -270,28 +286,39 @@ const Row kRows[] = {
           sig("C1", "hello") + R"(","workingDirectory":"$T\/work"}})",
       R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
           sig("C1", "hello") + R"(","workingDirectory":"$T\/work\/"}})"},
-     std::string(kSignCalls) + " " + kSignCalls, "work/"},
+     std::string(kSignCalls) + " " + kSignCalls,
+     "work/"},
     {"StagedAndSigningFails",
      F(signRequest("sign-fails", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work/")")),
      {signAnswer("sign-fails", kFails, R"($T\/work\/)")},
-     "Init1 Login OpenMsg MsgSign CloseHandle Logout Init2", "work/"},
+     "Init1 Login OpenMsg MsgSign CloseHandle Logout Init2",
+     "work/"},
     {"StagedWithoutSession",
      F(signRequest("missing-key", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work")")),
      {signAnswer("missing-key", R"("description":"Key container not found",)", R"($T\/work)")},
-     kLoginFailed, "work/"},
-    {"StagedInTheDefaultDirectory", F(signRequest("C1", R"("contentFile":"aGVsbG8=")")),
+     kLoginFailed,
+     "work/"},
+    {"StagedInTheDefaultDirectory",
+     F(signRequest("C1", R"("contentFile":"aGVsbG8=")")),
      {R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
       sig("C1", "hello") + R"("}})"},
-     kSignCalls, "$H/vorna_data_signed/", "", Row::kNative},
+     kSignCalls,
+     "$H/vorna_data_signed/",
+     "",
+     Row::kNative},
     {"GivenFileWinsAndIsKept",
-     F(signRequest("C1", R"("fileDataPath":"$T/given.bin","contentFile":"aGVsbG8=","workingDirectory":"$T/work")")) +
+     F(signRequest(
+         "C1",
+         R"("fileDataPath":"$T/given.bin","contentFile":"aGVsbG8=","workingDirectory":"$T/work")")) +
          F(signRequest("sign-fails", R"("fileDataPath":"$T/given.bin")")),
      {R"({"data":{"containerName":"C1","fileDataPath":"$T\/given.bin","requestAction":"getSignature",)"
-      R"("result":"success","signature":")" + sig("C1", kGiven) + R"(","workingDirectory":"$T\/work"}})",
+      R"("result":"success","signature":")" +
+          sig("C1", kGiven) + R"(","workingDirectory":"$T\/work"}})",
       signAnswer("sign-fails", kFails + std::string(R"("fileDataPath":"$T\/given.bin",)"))},
      "*"},
     {"WindowsPathsWithDriveAndBackslashes",
-     F(signRequest("C1", R"("contentFile":")" + toBase64(kBinary) + R"(","workingDirectory":"$W\\work")")) +
+     F(signRequest(
+         "C1", R"("contentFile":")" + toBase64(kBinary) + R"(","workingDirectory":"$W\\work")")) +
          F(signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$W\\work\\")")) +
          F(signRequest("C1", R"("fileDataPath":"$W\\given.bin")")),
      {R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
@@ -299,31 +326,43 @@ const Row kRows[] = {
       R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
           sig("C1", "hello") + R"(","workingDirectory":"$W\\work\\"}})",
       R"({"data":{"containerName":"C1","fileDataPath":"$W\\given.bin","requestAction":"getSignature",)"
-      R"("result":"success","signature":")" + sig("C1", kGiven) + R"("}})"},
-     std::string(kSignCalls) + " " + kSignCalls + " " + kSignCalls, "work/", "", Row::kWindows},
+      R"("result":"success","signature":")" +
+          sig("C1", kGiven) + R"("}})"},
+     std::string(kSignCalls) + " " + kSignCalls + " " + kSignCalls,
+     "work/",
+     "",
+     Row::kWindows},
     // Console, null, pipe and port names open on Windows but are no data file.
     {"WindowsDeviceAndPipeNamesAreRefused",
-     F(signRequest("C1", R"("fileDataPath":"CON")")) + F(signRequest("C1", R"("fileDataPath":"NUL")")) +
+     F(signRequest("C1", R"("fileDataPath":"CON")")) +
+         F(signRequest("C1", R"("fileDataPath":"NUL")")) +
          F(signRequest("C1", R"("fileDataPath":"\\\\.\\pipe\\quorvant-test")")) +
          F(signRequest("C1", R"("fileDataPath":"\\\\.\\COM1")")),
      {signAnswer("C1", R"("description":"Error open file data","fileDataPath":"CON",)"),
       signAnswer("C1", R"("description":"Error open file data","fileDataPath":"NUL",)"),
-      signAnswer("C1", R"("description":"Error open file data","fileDataPath":"\\\\.\\pipe\\quorvant-test",)"),
+      signAnswer(
+          "C1",
+          R"("description":"Error open file data","fileDataPath":"\\\\.\\pipe\\quorvant-test",)"),
       signAnswer("C1", R"("description":"Error open file data","fileDataPath":"\\\\.\\COM1",)")},
-     "*", "", "", Row::kWindows},
+     "*",
+     "",
+     "",
+     Row::kWindows},
     {"WorkingDirectoryWithoutParent",
      F(signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/none/work")")),
      {signAnswer("C1", kNoData, R"($T\/none\/work)")},
      ""},
     {"StagedFileRemovedWhenTheAnswerIsTooLarge",
-     F(signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work","pad":")" + kPad +
-                             "\"")),
+     F(signRequest(
+         "C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work","pad":")" + kPad + "\"")),
      {"*"},
-     kSignCalls, "work/"},
+     kSignCalls,
+     "work/"},
 };
 
 std::string replaced(std::string text, const std::string& mark, const std::string& by) {
-  for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + by.size())) {
+  for (std::size_t at = text.find(mark); at != std::string::npos;
+       at = text.find(mark, at + by.size())) {
     text.replace(at, mark.size(), by);
   }
   return text;
@@ -370,10 +409,12 @@ class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
   std::string files() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(tempPath())) {
-      std::string name = replaced(fs::relative(entry.path(), tempPath()).string(), temp_.hostFolder(), "$H");
+      std::string name =
+          replaced(fs::relative(entry.path(), tempPath()).string(), temp_.hostFolder(), "$H");
       if (name == "$H") continue;  // the host's private folder, holding its locks
       const bool lock = name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0;
-      if (!lock && name != "calls.log" && name != "given.bin") names.push_back(name + (entry.is_directory() ? "/" : ""));
+      if (!lock && name != "calls.log" && name != "given.bin")
+        names.push_back(name + (entry.is_directory() ? "/" : ""));
     }
     std::sort(names.begin(), names.end());
     std::string text;
@@ -388,7 +429,8 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   std::ofstream(tempPath() + "/given.bin", std::ios::binary) << kGiven;
   std::vector<std::string> answers;
   for (const std::string& answer : row.answers) {
-    answers.push_back(replaced(withTemp(answer, tempPath()), tempPath(), replaced(tempPath(), "/", "\\/")));
+    answers.push_back(
+        replaced(withTemp(answer, tempPath()), tempPath(), replaced(tempPath(), "/", "\\/")));
   }
   HostRun run = this->run(withTempInFrames(row.input, tempPath()),
                           row.environment.empty() ? Environment{} : Environment{row.environment});
@@ -423,7 +465,8 @@ TEST_F(HostStreams, FrameOverTheLimitIsSkippedAndTheNextServed) {
   std::thread writer([&host, &written] {
     const std::string chunk(1024 * 1024, '{');
     bool ok = host.write(lengthBytes(kOversize));
-    for (std::uint32_t left = kOversize; ok && left > 0; left -= std::min<std::uint32_t>(left, chunk.size())) {
+    for (std::uint32_t left = kOversize; ok && left > 0;
+         left -= std::min<std::uint32_t>(left, chunk.size())) {
       ok = host.write(chunk.substr(0, std::min<std::uint32_t>(left, chunk.size())));
     }
     written = ok && host.writeFrame(kCert);
@@ -485,21 +528,23 @@ TEST_F(HostStreams, AnotherUsersLockAndFolderNeitherBlockNorReceive) {
 // The host built with its diagnostic log on: the records a support engineer
 // reads, in order, without their time stamps and thread ids.
 TEST_F(HostStreams, DebugLogRecordsEachStep) {
-  const std::string request = u8R"({"contentId":"😀","data":{"requestAction":"getCertificate",)"
-                              u8R"("containerName":"missing-key"}})";
-  HostRun run = runHost(F("[]") + F("{\"a\":\"\xff\"}") + F(request) + lengthBytes(0), environment(),
-                        QUORVANT_DEBUG_LOG_HOST_PATH);
+  const std::string request =
+      u8R"({"contentId":"😀","data":{"requestAction":"getCertificate",)"
+      u8R"("containerName":"missing-key"}})";
+  HostRun run = runHost(F("[]") + F("{\"a\":\"\xff\"}") + F(request) + lengthBytes(0),
+                        environment(), QUORVANT_DEBUG_LOG_HOST_PATH);
   EXPECT_EQ(0, run.exitCode) << run.errors;
   const std::regex name("Quorvant_[0-9A-Za-z]{7}\\.log");
-  const std::regex record(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+) +\[\d+\] \[([^@]+)@\d+\] (.*))");
+  const std::regex record(
+      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+) +\[\d+\] \[([^@]+)@\d+\] (.*))");
   std::vector<std::string> shapes;
   for (const std::string& file : temp_.entries(temp_.hostFolder())) {
     std::ifstream log(temp_.hostPath() + "/" + file);
     std::smatch match;
     for (std::string line; std::regex_match(file, name) && std::getline(log, line);) {
-      shapes.push_back(std::regex_match(line, match, record) ? match[1].str() + " " + match[2].str() +
-                                                                   " " + match[3].str()
-                                                             : "malformed: " + line);
+      shapes.push_back(std::regex_match(line, match, record)
+                           ? match[1].str() + " " + match[2].str() + " " + match[3].str()
+                           : "malformed: " + line);
     }
   }
   const std::vector<std::string> expected = {

@@ -8,6 +8,9 @@ cd "$(dirname "$0")/../.."
 echo "== lint: include layers (README layout table)"
 scripts/check-layers
 
+echo "== lint: test share (at most 36 %)"
+tests/test_share.sh
+
 scripts/install-packages clang-format clang-tidy cppcheck
 
 enforced=(host requests signing files text json logging platform/posix vendor/fake vendor/softtoken tools

@@ -30,12 +30,14 @@ std::string escaped(std::string text) {
 // working directory and in the default one, an unknown action, the close,
 // a body that gets no answer, a close without handle.
 std::pair<std::string, std::string> mixed(int host, int index, const std::string& work) {
-  const std::string id = "\"contentId\":\"h" + std::to_string(host) + "-" + std::to_string(index) + "\"";
+  const std::string id =
+      "\"contentId\":\"h" + std::to_string(host) + "-" + std::to_string(index) + "\"";
   const std::string handle = "\"handleProvider\":" + std::to_string(4097 + index / 8);
   std::string content = "request " + std::to_string(index) + " of host " + std::to_string(host);
   for (int i = 0; i < index % 97; ++i) content += static_cast<char>((host * 31 + i * 7) & 0xFF);
   const std::string dir = index % 8 == 2 ? ",\"workingDirectory\":\"" + work + "\"" : "";
-  const std::string echoedDir = index % 8 == 2 ? ",\"workingDirectory\":\"" + escaped(work) + "\"" : "";
+  const std::string echoedDir =
+      index % 8 == 2 ? ",\"workingDirectory\":\"" + escaped(work) + "\"" : "";
   switch (index % 8) {
     case 0:
       return {"{" + id + R"(,"data":{"requestAction":"openCryptoProvider","containerName":"C1"}})",
@@ -47,23 +49,29 @@ std::pair<std::string, std::string> mixed(int host, int index, const std::string
                   R"(,"requestAction":"getCertificate","result":"success"}})"};
     case 2:
     case 3:
-      return {"{" + id + R"(,"data":{"requestAction":"getSignature",)" + handle + R"(,"contentFile":")" +
-                  toBase64(content) + "\"" + dir + "}}",
-              "{" + id + R"(,"data":{)" + handle + R"(,"requestAction":"getSignature","result":"success",)"
-                  R"("signature":")" + toBase64(signedMessage("C1", content)) + "\"" + echoedDir + "}}"};
+      return {"{" + id + R"(,"data":{"requestAction":"getSignature",)" + handle +
+                  R"(,"contentFile":")" + toBase64(content) + "\"" + dir + "}}",
+              "{" + id + R"(,"data":{)" + handle +
+                  R"(,"requestAction":"getSignature","result":"success",)"
+                  R"("signature":")" +
+                  toBase64(signedMessage("C1", content)) + "\"" + echoedDir + "}}"};
     case 4:
       return {"{" + id + R"(,"data":{"requestAction":"noSuchAction"}})",
-              "{" + id + R"(,"data":{"description":"Unknow request action noSuchAction",)"
-                         R"("requestAction":"noSuchAction","result":"error"}})"};
+              "{" + id +
+                  R"(,"data":{"description":"Unknow request action noSuchAction",)"
+                  R"("requestAction":"noSuchAction","result":"error"}})"};
     case 5:
       return {"{" + id + R"(,"data":{"requestAction":"closeCryptoProvider",)" + handle + "}}",
-              "{" + id + R"(,"data":{)" + handle + R"(,"requestAction":"closeCryptoProvider","result":"success"}})"};
+              "{" + id + R"(,"data":{)" + handle +
+                  R"(,"requestAction":"closeCryptoProvider","result":"success"}})"};
     case 6:
       return {index % 16 == 6 ? "[\"not an object\"]" : "{\"contentId\":\"\xff\"}", ""};
     default:
-      return {"{" + id + R"(,"data":{"requestAction":"closeCryptoProvider"}})",
-              "{" + id + R"(,"data":{"description":"Bad parameter handleProvider in action )"
-                         R"(closeCryptoProvider","requestAction":"closeCryptoProvider","result":"error"}})"};
+      return {
+          "{" + id + R"(,"data":{"requestAction":"closeCryptoProvider"}})",
+          "{" + id +
+              R"(,"data":{"description":"Bad parameter handleProvider in action )"
+              R"(closeCryptoProvider","requestAction":"closeCryptoProvider","result":"error"}})"};
   }
 }
 
@@ -153,7 +161,8 @@ TEST_F(HostStress, HundredThousandSmallRequestsKeepMemoryFlat) {
   EXPECT_EQ(0, mismatches);
   EXPECT_EQ(0, host.waitForExit());
   expectCleanExit(recordPath(), host.errorOutput());
-  std::cout << "resident memory after warm-up " << warmKiB << " KiB, at the end " << endKiB << " KiB\n";
+  std::cout << "resident memory after warm-up " << warmKiB << " KiB, at the end " << endKiB
+            << " KiB\n";
   ASSERT_GT(warmKiB, 0);
   ASSERT_GT(endKiB, 0);
 #if !defined(__SANITIZE_ADDRESS__)

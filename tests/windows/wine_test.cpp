@@ -17,8 +17,10 @@ using WineHost = HostTest;
 // Wine prefix) stops the host there, a holder of another name does not.
 TEST_F(WineHost, HostWaitsForTheHolderOfItsMutex) {
   const std::string sign = R"({"data":{"requestAction":"getSignature","containerName":"C1",)"
-                           R"("contentFile":"aGVsbG8=","workingDirectory":")" + tempPath() + R"(/work"}})";
-  const std::string certificate = R"({"data":{"requestAction":"getCertificate","containerName":"C1"}})";
+                           R"("contentFile":"aGVsbG8=","workingDirectory":")" +
+                           tempPath() + R"(/work"}})";
+  const std::string certificate =
+      R"({"data":{"requestAction":"getCertificate","containerName":"C1"}})";
   const struct {
     const char* lock;
     std::string request;
@@ -56,9 +58,11 @@ TEST_F(WineHost, HostWaitsForTheHolderOfItsMutex) {
 TEST_F(WineHost, DefaultDataDirectoryIsInTheUsersTemporaryFolder) {
   const char* wineTemp = std::getenv("QUORVANT_WINE_TEMP");
   ASSERT_TRUE(wineTemp != nullptr && *wineTemp != '\0') << "QUORVANT_WINE_TEMP is not set";
-  HostRun run = ask({R"({"data":{"requestAction":"getSignature","containerName":"C1","contentFile":"aGVsbG8="}})"});
+  HostRun run = ask(
+      {R"({"data":{"requestAction":"getSignature","containerName":"C1","contentFile":"aGVsbG8="}})"});
   ASSERT_EQ(1u, run.answers.size()) << run.errors;
-  EXPECT_EQ(signedMessage("C1", "hello"), fromBase64(dataString(run.answers[0], u"signature").value_or("")));
+  EXPECT_EQ(signedMessage("C1", "hello"),
+            fromBase64(dataString(run.answers[0], u"signature").value_or("")));
   const std::regex logName("Quorvant_[0-9A-Za-z]{7}\\.log");
   for (const auto& entry : std::filesystem::directory_iterator(wineTemp)) {
     EXPECT_FALSE(std::regex_match(entry.path().filename().string(), logName)) << entry.path();

@@ -47,7 +47,8 @@ bool FaultScript::parseFault(const std::string& entry, Fault& fault) {
   const std::size_t equals = entry.find('='), at = entry.find('@');
   if (equals == std::string::npos) return false;
   fault.target = entry.substr(0, equals);
-  if (at != std::string::npos && (!parseNumber(entry.substr(at + 1), fault.call) || fault.call == 0)) {
+  if (at != std::string::npos &&
+      (!parseNumber(entry.substr(at + 1), fault.call) || fault.call == 0)) {
     return false;
   }
   return kFaultTargets.find(" " + fault.target + " ") != std::string::npos &&
