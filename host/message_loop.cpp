@@ -9,6 +9,9 @@
 // The loop's records speak for the process entry, as its log readers expect.
 #define LOG_MAIN(severity) LOG_TAGGED(severity, "main")
 
+namespace {
+
+// Serves one frame whose length was already read.
 void serveMessage(std::uint32_t length) {
   if (length > kMaxFrameBytes) {
     LOG_MAIN(error) << u"Message too large, skipped: " << length;
@@ -25,6 +28,8 @@ void serveMessage(std::uint32_t length) {
     LOG_MAIN(error) << u"Message dropped: " << failure.what();
   }
 }
+
+}  // namespace
 
 int runMessageLoop() {
   std::uint32_t length = readMessageSize();

@@ -7,6 +7,3 @@
 // (invalid UTF-8, an oversized frame, memory exhaustion) is dropped without
 // an answer and never ends the loop. Returns the process exit code, 0.
 int runMessageLoop();
-
-// Serves one frame whose length was already read.
-void serveMessage(std::uint32_t length);

@@ -4,8 +4,9 @@
 #include <limits>
 #include <utility>
 
-// Internal to the JSON library: the arithmetic of the original number reader, which ran on the
-// x87 unit with 53-bit precision but its own wide exponent range. A value is a double mantissa
+// Internal to the JSON library: numbers whose every operation rounds to 53 bits, as a double's
+// do, but whose exponent range is wide enough never to overflow or underflow in between (the
+// number reader's steps on the x87 unit at 53-bit precision). A value is a double mantissa
 // (0, or in [0.5, 1)) times 2 to an int exponent. Multiplying or adding two such mantissas is
 // one IEEE double operation on normal numbers, so it rounds exactly as one 53-bit x87 step
 // does, and the exponent never overflows or underflows in between. Non-negative values only:

@@ -17,7 +17,7 @@ namespace {
 constexpr unsigned kExponentStepLimit = 1000;
 
 // While the fraction weight is at least this, every term and partial sum of the fraction is a
-// normal double, so plain double arithmetic rounds exactly as the original did.
+// normal double, so plain double arithmetic gives every step's 53-bit rounding exactly.
 constexpr double kPlainFractionWeight = 0x1p-1000;
 
 // Below this weight no further digit can change the stored value (a term is under half an ulp of
@@ -192,8 +192,9 @@ std::unique_ptr<JsonValue> JsonReader::parseNumber() {
   return std::make_unique<JsonValue>(negative ? value * -1.0 : value);
 }
 
-// The integer sum stays in the double range or becomes infinity exactly as the original's wide
-// intermediate did once stored: it only grows, and anything past 2^1024 stores as infinity.
+// sum = sum * 10 + digit, each step rounded to 53 bits. Done in doubles the sum becomes infinity
+// exactly where a wide-range sum would store as infinity: it only grows, and anything past 2^1024
+// stores as infinity.
 double JsonReader::parseInt() {
   double sum = 0.0;
   while (isDigit(*cursor_)) {
@@ -203,7 +204,8 @@ double JsonReader::parseInt() {
   return sum;
 }
 
-// sum += d * weight; weight *= 0.1, each a 53-bit rounded step in the original's wide range.
+// sum += d * weight; weight *= 0.1, each step rounded to 53 bits with an exponent range wide
+// enough that no step underflows (ExtendedRangeDouble).
 ExtendedRangeDouble JsonReader::parseDecimal() {
   double plainSum = 0.0;
   double plainWeight = 0.1;

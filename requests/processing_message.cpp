@@ -104,14 +104,20 @@ std::u16string processingMessage(std::u16string message) {
   std::uint32_t handle = 0;
   processingMessage(*request, result, description, signature, certificate, handle);
 
-  // The request dies here, so its data members move into the answer instead
-  // of being copied; the answer is the same as buildResponse's.
-  std::u16string contentId = getContentId(*request);
-  std::u16string action = getRequestAction(*request);
-  const JsonValue* actionMember = findDataMember(*request, u"requestAction");
+  return buildResponse(*request, result, description, signature, certificate, handle);
+}
+
+std::u16string buildResponse(JsonValue& request, const std::u16string& result,
+                             const std::u16string& description, const std::u16string& signature,
+                             const std::u16string& certificate, std::uint32_t handle) {
+  std::u16string contentId = getContentId(request);
+  std::u16string action = getRequestAction(request);
+  const JsonValue* actionMember = findDataMember(request, u"requestAction");
   bool actionIsString = actionMember != nullptr && actionMember->isString();
+  // The request is done with, so its data members move into the answer
+  // instead of being copied: a large echoed member costs no second copy.
   JsonObject echoed;
-  JsonObject root = request->takeObject();
+  JsonObject root = request.takeObject();
   auto data = root.find(u"data");
   if (data != root.end() && data->second && data->second->isObject()) {
     echoed = data->second->takeObject();
@@ -159,19 +165,4 @@ void processingMessage(const JsonValue& request, std::u16string& result,
     description = u"Unknow request action " + action;
     LOG_ERROR << description;
   }
-}
-
-std::u16string buildResponse(const JsonValue& request, const std::u16string& result,
-                             const std::u16string& description, const std::u16string& signature,
-                             const std::u16string& certificate, std::uint32_t handle) {
-  JsonObject echoed;
-  const JsonValue* requestData = request.child(u"data");
-  if (requestData != nullptr && requestData->isObject()) {
-    for (const auto& [key, value] : requestData->asObject()) {
-      if (key != u"contentFile")
-        echoed.emplace_hint(echoed.end(), key, std::make_unique<JsonValue>(*value));
-    }
-  }
-  return answerText(getContentId(request), getRequestAction(request), std::move(echoed), result,
-                    description, signature, certificate, handle);
 }

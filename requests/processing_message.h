@@ -22,8 +22,10 @@ void processingMessage(const JsonValue& request, std::u16string& result,
                        std::u16string& description, std::u16string& signature,
                        std::u16string& certificate, std::uint32_t& handle);
 
-// The answer text: the request's "contentId", a copy of its "data" members
-// except "contentFile", and the outcome members over them.
-std::u16string buildResponse(const JsonValue& request, const std::u16string& result,
+// The answer text: the request's "contentId", its "data" members except
+// "contentFile" and the outcome members over them. The members are moved out
+// of `request`, which is left empty. An answer longer than kMaxAnswerBytes in
+// UTF-8 is replaced by a short error answer that says so.
+std::u16string buildResponse(JsonValue& request, const std::u16string& result,
                              const std::u16string& description, const std::u16string& signature,
                              const std::u16string& certificate, std::uint32_t handle);

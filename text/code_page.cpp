@@ -14,7 +14,6 @@
 namespace {
 
 constexpr char16_t kReplacementCharacter = 0xFFFD;
-constexpr char kDefaultCharacter = '?';
 
 // Decodes one character starting at a lead byte >= 0x80 and advances `p` past
 // it, or past its maximal ill-formed subpart (at least one byte) for U+FFFD.

@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "text/text_convert.h"
 #include "json/json_value.h"
+#include "text/text_convert.h"
 
 extern char** environ;
 

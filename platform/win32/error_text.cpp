@@ -9,12 +9,15 @@ std::string lastErrorText() {
   char* text = nullptr;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+      nullptr, error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<char*>(&text),
+      0, nullptr);
   std::string result(text != nullptr ? text : "", length);
   LocalFree(text);
-  // The system's texts end in a line break.
+  // English, so that the UTF-8 log gets ASCII whatever the code page; without
+  // that language only the number is given. The texts end in a line break.
   while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
-  return result + " (error " + std::to_string(error) + ")";
+  return result.empty() ? "error " + std::to_string(error)
+                        : result + " (error " + std::to_string(error) + ")";
 }
 
 }  // namespace platform

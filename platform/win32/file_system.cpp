@@ -25,7 +25,6 @@ std::optional<Path> temporaryPath() {
 }
 
 bool createDirectory(const Path& path) { return CreateDirectoryW(wide(path), nullptr) != 0; }
-}
 
 bool pathExists(const Path& path) {
   struct _stat64 info;
