@@ -98,6 +98,7 @@ TEST_F(HostStress, SixteenHostsShareTheWorkingAndDefaultDirectories) {
   const std::string work = tempPath() + "/shared";
   std::vector<HostRun> runs(kHosts);
   std::vector<std::thread> threads;
+  threads.reserve(kHosts);
   for (int host = 0; host < kHosts; ++host) {
     threads.emplace_back([&, host] {
       std::string input;
