@@ -28,6 +28,7 @@ TEST(JsonWrite, WritesNumbersWithFifteenSignificantDigits) {
       {0.30000000000000004, "0.3"},
       {0.1 + 0.2, "0.3"},
       {0.7000000000000001, "0.7"},
+      {1.9999999999999998, "2"},  // the carry stops at the first digit
       {1.0 / 3.0, "0.333333333333333"},
       {2.0 / 3.0, "0.666666666666667"},
       {4294967295.0, "4294967295"},
@@ -92,7 +93,9 @@ TEST(JsonWrite, EscapesQuotesSlashesAndControlUnits) {
       // Unpaired surrogates as \uxxxx, lower-case hex.
       {u"\xD83D", u"\"\\ud83d\""},
       {u"\xDE00", u"\"\\ude00\""},
-      {u"a\xD83D" u"b", u"\"a\\ud83db\""},
+      {u"a\xD83D"
+       u"b",
+       u"\"a\\ud83db\""},
       {u"\xDE00\xD83D", u"\"\\ude00\\ud83d\""},
       {u"\xD83D\xD83D\xDE00", u"\"\\ud83d\xD83D\xDE00\""},
       {u"\xD83D\xDE00\xDE00", u"\"\xD83D\xDE00\\ude00\""},
@@ -109,9 +112,9 @@ TEST(JsonWrite, EscapesQuotesSlashesAndControlUnits) {
 
 // The bulk copy must stop exactly at each unit that needs attention, wherever it falls.
 TEST(JsonWrite, EscapesAtEveryPositionOfLongStrings) {
-  const std::u16string specials[] = {u"/", u"\"", std::u16string(1, u'\0'), u"\xD800",
-                                     u"\xD800\xDC00", u"\xDC00", u"\x1F"};
-  const std::u16string written[] = {u"\\/", u"\\\"", u"\\u0000", u"\\ud800",
+  const std::u16string specials[] = {
+      u"/", u"\"", std::u16string(1, u'\0'), u"\xD800", u"\xD800\xDC00", u"\xDC00", u"\x1F"};
+  const std::u16string written[] = {u"\\/",          u"\\\"",    u"\\u0000", u"\\ud800",
                                     u"\xD800\xDC00", u"\\udc00", u"\\u001f"};
   for (std::size_t length = 0; length < 40; ++length) {
     for (std::size_t position = 0; position <= length; ++position) {
@@ -148,6 +151,5 @@ TEST(JsonWrite, WritesTheSameTextTwiceAndAppendsWhenAsked) {
   value->stringifyTo(out);
   EXPECT_EQ(out, u"prefix:" + first);
 }
-
 
 }  // namespace

@@ -298,13 +298,14 @@ const Row kRows[] = {
      {signAnswer("missing-key", R"("description":"Key container not found",)", R"($T\/work)")},
      kLoginFailed,
      "work/"},
+    // A runtime folder that does not exist is passed over for TMPDIR.
     {"StagedInTheDefaultDirectory",
      F(signRequest("C1", R"("contentFile":"aGVsbG8=")")),
      {R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
       sig("C1", "hello") + R"("}})"},
      kSignCalls,
      "$H/vorna_data_signed/",
-     "",
+     "XDG_RUNTIME_DIR=/nonexistent-quorvant-runtime",
      Row::kNative},
     {"GivenFileWinsAndIsKept",
      F(signRequest(
