@@ -1,6 +1,7 @@
 // Runs a harness as a plain program over the inputs in the files and folders
-// it is given, so ctest replays the corpus in every build. A failed check
-// aborts, which fails the test.
+// it is given, so ctest replays the corpus in every build; every suffix of
+// an input of up to 4 KiB is replayed too, so one corpus file holds many
+// cases that each stop a conversion early. A failed check aborts, which fails the test.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +18,10 @@ namespace {
 void replay(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  for (std::size_t from = 0; from <= (bytes.size() <= 4096 ? bytes.size() : 0); ++from) {
+    const std::string suffix = bytes.substr(from);  // exact size: a read past it is caught
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(suffix.data()), suffix.size());
+  }
 }
 
 }  // namespace
