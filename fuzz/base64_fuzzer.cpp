@@ -1,6 +1,8 @@
 // Base64 codec under arbitrary bytes: whatever is encoded decodes back to the
-// same bytes, and decoding any text keeps to the text's own bytes and stops
-// exactly where the leading run of alphabet characters ends.
+// same bytes; decoding any text gives what the literal algorithm (a search in
+// the alphabet, one character at a time, stopping at the first character
+// outside it) gives; decoding the input read as UTF-16 gives what decoding
+// its code-page conversion gives, and says when only the conversion can tell.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,47 +10,60 @@
 #include <vector>
 
 #include "text/base64.h"
+#include "text/text_convert.h"
 
 namespace {
 
-bool isAlphabet(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
-         c == '/';
-}
+using Bytes = std::vector<std::uint8_t>;
 
 void check(bool condition) {
   if (!condition) std::abort();
 }
 
-void checkRoundTrip(const std::uint8_t* data, std::size_t size) {
-  // An exact-size heap copy, so a read past the end is caught.
-  std::vector<std::uint8_t> bytes(data, data + size);
-  const std::string text = base64Encode(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-  check(text.size() == (size + 2) / 3 * 4);
-  check(base64Decode(text) == bytes);
-}
+const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-void checkDecode(const std::uint8_t* data, std::size_t size) {
-  const std::string text(reinterpret_cast<const char*>(data), size);
-  std::size_t run = 0;
-  while (run < size && isAlphabet(data[run])) ++run;
-  const std::vector<std::uint8_t> decoded = base64Decode(text);
-  // Three bytes per whole group, one fewer than the characters of a partial one.
-  const std::size_t tail = run % 4;
-  check(decoded.size() == run / 4 * 3 + (tail == 0 ? 0 : tail - 1));
-  // Whatever follows the run changes nothing.
-  check(decoded == base64Decode(text.substr(0, run)));
-  // A run of whole groups is canonical Base64 of its bytes.
-  if (tail == 0) {
-    check(base64Encode(decoded.data(), static_cast<std::uint32_t>(decoded.size())) ==
-          text.substr(0, run));
+Bytes referenceDecode(const std::string& text) {
+  Bytes bytes;
+  std::uint32_t group = 0;
+  std::size_t count = 0;
+  for (char c : text) {
+    const std::size_t value = alphabet.find(c);
+    if (value == std::string::npos) break;
+    group = group << 6 | static_cast<std::uint32_t>(value);
+    if (++count % 4 == 0) {
+      for (int shift : {16, 8, 0}) bytes.push_back(static_cast<std::uint8_t>(group >> shift));
+    }
   }
+  // A partial group of n characters holds n - 1 whole bytes.
+  const std::size_t tail = count % 4;
+  group <<= 6 * (4 - tail);
+  for (std::size_t i = 1; tail != 0 && i < tail; ++i) {
+    bytes.push_back(static_cast<std::uint8_t>(group >> (24 - 8 * i)));
+  }
+  return bytes;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  checkRoundTrip(data, size);
-  checkDecode(data, size);
+  // An exact-size heap copy, so a read past the end is caught.
+  const Bytes bytes(data, data + size);
+  const std::string encoded = base64Encode(bytes.data(), static_cast<std::uint32_t>(size));
+  check(encoded.size() == (size + 2) / 3 * 4);
+  check(base64Decode(encoded) == bytes);
+  const std::string text(bytes.begin(), bytes.end());
+  check(base64Decode(text) == referenceDecode(text));
+  std::u16string units(size / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(data[2 * i] | data[2 * i + 1] << 8);
+  }
+  std::size_t stop = 0;
+  while (stop < units.size() && units[stop] < 0x80 &&
+         alphabet.find(static_cast<char>(units[stop])) != std::string::npos) {
+    ++stop;
+  }
+  bool exact = false;
+  check(base64DecodeWide(units, exact) == base64Decode(wideToAnsi(units)));
+  check(exact == (stop == units.size() || units[stop] < 0x80));
   return 0;
 }

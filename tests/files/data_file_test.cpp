@@ -89,10 +89,6 @@ TEST_F(DataFileTest, TakenNamesAreDrawnAgain) {
   EXPECT_EQ(contents(dir_.path() + "/" + first), "taken");
 }
 
-TEST_F(DataFileTest, MissingParentDirectoryFailsCleanly) {
-  EXPECT_EQ(createDataFile(dir_.widePath() + u"/no/such/", u"QUJD"), u"");
-}
-
 TEST_F(DataFileTest, FailedWriteLeavesNoFileBehind) {
   pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -187,12 +183,6 @@ TEST_F(DataFileTest, PlantedPrivateFolderIsNotUsed) {
     EXPECT_TRUE(tmp_.entries(tmp_.hostFolder()).empty());
     std::filesystem::remove(tmp_.hostPath());
   }
-}
-
-TEST_F(DataFileTest, GivenPathWinsAndIsNotStaged) {
-  auto req = request(u"{\"fileDataPath\":\"/some/file\",\"contentFile\":\"QUJD\"}");
-  EXPECT_EQ(dataFilePath(*req), u"/some/file");
-  EXPECT_FALSE(std::filesystem::exists(tmp_.hostPath() + "/vorna_data_signed"));
 }
 
 }  // namespace

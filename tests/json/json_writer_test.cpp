@@ -28,6 +28,7 @@ TEST(JsonWrite, WritesNumbersWithFifteenSignificantDigits) {
       {0.30000000000000004, "0.3"},
       {0.1 + 0.2, "0.3"},
       {0.7000000000000001, "0.7"},
+      {1.9999999999999998, "2"},  // the carry stops at the first digit
       {1.0 / 3.0, "0.333333333333333"},
       {2.0 / 3.0, "0.666666666666667"},
       {4294967295.0, "4294967295"},
@@ -92,7 +93,9 @@ TEST(JsonWrite, EscapesQuotesSlashesAndControlUnits) {
       // Unpaired surrogates as \uxxxx, lower-case hex.
       {u"\xD83D", u"\"\\ud83d\""},
       {u"\xDE00", u"\"\\ude00\""},
-      {u"a\xD83D" u"b", u"\"a\\ud83db\""},
+      {u"a\xD83D"
+       u"b",
+       u"\"a\\ud83db\""},
       {u"\xDE00\xD83D", u"\"\\ude00\\ud83d\""},
       {u"\xD83D\xD83D\xDE00", u"\"\\ud83d\xD83D\xDE00\""},
       {u"\xD83D\xDE00\xDE00", u"\"\xD83D\xDE00\\ude00\""},
@@ -109,9 +112,9 @@ TEST(JsonWrite, EscapesQuotesSlashesAndControlUnits) {
 
 // The bulk copy must stop exactly at each unit that needs attention, wherever it falls.
 TEST(JsonWrite, EscapesAtEveryPositionOfLongStrings) {
-  const std::u16string specials[] = {u"/", u"\"", std::u16string(1, u'\0'), u"\xD800",
-                                     u"\xD800\xDC00", u"\xDC00", u"\x1F"};
-  const std::u16string written[] = {u"\\/", u"\\\"", u"\\u0000", u"\\ud800",
+  const std::u16string specials[] = {
+      u"/", u"\"", std::u16string(1, u'\0'), u"\xD800", u"\xD800\xDC00", u"\xDC00", u"\x1F"};
+  const std::u16string written[] = {u"\\/",          u"\\\"",    u"\\u0000", u"\\ud800",
                                     u"\xD800\xDC00", u"\\udc00", u"\\u001f"};
   for (std::size_t length = 0; length < 40; ++length) {
     for (std::size_t position = 0; position <= length; ++position) {
@@ -147,60 +150,6 @@ TEST(JsonWrite, WritesTheSameTextTwiceAndAppendsWhenAsked) {
   std::u16string out = u"prefix:";
   value->stringifyTo(out);
   EXPECT_EQ(out, u"prefix:" + first);
-}
-
-bool sameTree(const JsonValue& a, const JsonValue& b) {
-  if (a.type() != b.type()) return false;
-  switch (a.type()) {
-    case JsonType_Null: return true;
-    case JsonType_Bool: return a.asBool() == b.asBool();
-    case JsonType_Number: return bitsOf(a.asNumber()) == bitsOf(b.asNumber());
-    case JsonType_String: return a.asString() == b.asString();
-    case JsonType_Array: {
-      if (a.asArray().size() != b.asArray().size()) return false;
-      for (std::size_t i = 0; i < a.asArray().size(); ++i) {
-        if (!sameTree(*a.asArray()[i], *b.asArray()[i])) return false;
-      }
-      return true;
-    }
-    case JsonType_Object: {
-      if (a.objectKeys() != b.objectKeys()) return false;
-      for (const auto& [key, member] : a.asObject()) {
-        if (!sameTree(*member, *b.child(key))) return false;
-      }
-      return true;
-    }
-  }
-  return false;
-}
-
-TEST(JsonWrite, RoundTripsDocumentsThroughParseAndStringify) {
-  const std::vector<std::u16string> documents = {
-      u"{}",
-      u"[]",
-      u"null",
-      u"\"\"",
-      u"-0",
-      // Numbers whose written text reads back through the same steps (1e-2 would not: it is
-      // written 0.01, which the fraction sum reads one bit higher than the division did).
-      u"[0.3,0.7,0.01,12e3,4294967295,-1.5,1e15,2.5e-7,1e-5,123456789012345,1e308,-0]",
-      u"{\"contentId\":\"1\",\"data\":{\"requestAction\":\"getSignature\","
-      u"\"containerName\":\"C1\",\"handleProvider\":12345678,\"contentFile\":\"QUJD+/==\"}}",
-      u"{\"\":{\"\":[[],{}]},\"B\":true,\"a\":false,\"b\":null}",
-      u"[\"\\u0000\\u001f\\ud800\\udfff\\ud83d\\ude00\\\"\\\\\\/\\b\\f\\n\\r\\t\\u007f\"]",
-      u"{\"path\":\"C:\\\\Users\\\\x\\\\file.bin\",\"url\":\"https://example.org/a?b=c\"}",
-      u"[\"\u00E9\u4E2D\xD83D\xDE00\",\"\t\"]",
-  };
-  for (const auto& document : documents) {
-    SCOPED_TRACE(::testing::PrintToString(document));
-    auto first = parseText(document);
-    ASSERT_NE(first, nullptr);
-    const std::u16string written = first->stringify();
-    auto second = parseText(written);
-    ASSERT_NE(second, nullptr);
-    EXPECT_TRUE(sameTree(*first, *second));
-    EXPECT_EQ(second->stringify(), written);
-  }
 }
 
 }  // namespace

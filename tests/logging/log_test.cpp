@@ -14,7 +14,10 @@
 
 namespace vorna {
 struct Probe {
-  static void run() { LOG_ERROR << u"probe " << 42 << u" \u00e9 " << std::u16string(u"\xd800"); }
+  static void run() {
+    LOG_ERROR << u"probe " << 42 << u" \u00e9 " << std::u16string(u"\xd800")
+              << u"\U0001F600\U0010FFFF";
+  }
 };
 }  // namespace vorna
 
@@ -22,7 +25,8 @@ namespace {
 
 const std::regex kLogName("Quorvant_[0-9A-Za-z]{7}\\.log");
 const std::regex kRecord(
-    "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (DEBUG|ERROR) \\[\\d+\\] \\[([^@]+)@\\d+\\] (.*)");
+    "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} (DEBUG|ERROR) \\[\\d+\\] "
+    "\\[([^@]+)@\\d+\\] (.*)");
 
 class LogTest : public ::testing::Test {
  protected:
@@ -77,7 +81,7 @@ TEST_F(LogTest, DebugWritesTheStartRecordFirst) {
   ASSERT_TRUE(std::regex_match(records[1], match, kRecord)) << records[1];
   EXPECT_EQ(match[1], "ERROR");
   EXPECT_EQ(match[2], "vorna::Probe::run");
-  EXPECT_EQ(match[3], "probe 42 \xc3\xa9 \xef\xbf\xbd");
+  EXPECT_EQ(match[3], "probe 42 \xc3\xa9 \xef\xbf\xbd\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf");
 }
 
 TEST_F(LogTest, ErrorCreatesTheFileAtTheFirstErrorRecord) {
@@ -91,7 +95,7 @@ TEST_F(LogTest, ErrorCreatesTheFileAtTheFirstErrorRecord) {
             0);
   auto records = lines(logFiles().at(0));
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_NE(records[0].find(" ERROR [") , std::string::npos);
+  EXPECT_NE(records[0].find(" ERROR ["), std::string::npos);
   EXPECT_NE(records[0].find("] first error"), std::string::npos);
 }
 
@@ -131,17 +135,6 @@ TEST_F(LogTest, TakenNameIsDrawnAgain) {
   EXPECT_EQ(logFiles().size(), 2u);
 }
 
-TEST_F(LogTest, FirstDataNameUsesTheEighthDrawAfterSeeding) {
-  EXPECT_EQ(runInChild([] {
-              std::srand(static_cast<unsigned>(getpid()));
-              randomString(7);
-              std::string expected = randomString(7);
-              startLog(logging::none);
-              return randomString(7) == expected ? 0 : 1;
-            }),
-            0);
-}
-
 TEST_F(LogTest, TwoProcessesWriteTwoFiles) {
   pid_t first = fork();
   if (first == 0) {
@@ -173,8 +166,6 @@ TEST(FunctionTag, KeepsTheQualifiedNameOnly) {
       {"void startLog(int)", "startLog"},
       {"static bool vorna::DataSigned::signData(uint32_t, const char16_t*)",
        "vorna::DataSigned::signData"},
-      {"static std::u16string vorna::DataSigned::systemErrorMessage(uint32_t)",
-       "vorna::DataSigned::systemErrorMessage"},
       {"std::vector<std::pair<int, int> > f(std::map<int, int>)", "f"},
       {"std::__cxx11::basic_string<char16_t> createDataFile(const std::u16string&, "
        "const std::u16string&)",

@@ -11,8 +11,11 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <thread>
 
+#include "text/base64.h"
 #include "text/text_convert.h"
 
 extern char** environ;
@@ -28,23 +31,38 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr char kBase64Alphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
-int millisecondsUntil(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
+// The one place where the command that starts a host is built: the host
+// itself, or the host behind its launcher (wine64 passes the pipes on as the
+// host's standard handles).
+std::vector<std::string> hostCommand(const std::string& host) {
+  std::vector<std::string> command;
+  if (hostIsLaunched()) command.emplace_back(QUORVANT_HOST_LAUNCHER);
+  // A 32-bit x86 host runs under the emulator that runs the test (linux-x86).
+  if (QUORVANT_HOST_EMULATOR[0] != '\0') command.emplace_back(QUORVANT_HOST_EMULATOR);
+  command.push_back(host.empty() ? QUORVANT_HOST_PATH : host);
+  return command;
 }
 
-// The value of a Base64 alphabet character; -1 for anything else, '=' included.
-int base64Value(char c) {
-  for (int value = 0; value < 64; ++value) {
-    if (kBase64Alphabet[value] == c) return value;
+// A launched host takes its temporary folder from the launcher (Wine's user
+// folder), while Wine finds its running server through the test's own
+// TMPDIR: changing it would start a new server for every host. A host run
+// directly takes the test's TMPDIR, never a runtime folder of the session.
+std::vector<std::string> childEnvironment(const Environment& extra) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text = *entry;
+    const bool temporary = startsWith(text, "TMPDIR=") || startsWith(text, "XDG_RUNTIME_DIR=");
+    if ((!hostIsLaunched() && temporary) || startsWith(text, "AVCM_FAKE_")) continue;
+    entries.push_back(text);
   }
-  return -1;
+  for (const std::string& entry : extra) {
+    if (!hostIsLaunched() || !startsWith(entry, "TMPDIR=")) entries.push_back(entry);
+  }
+  return entries;
 }
 
-// The little-endian length prefix starting at `at`.
 std::uint32_t lengthAt(const std::string& bytes, std::size_t at) {
   std::uint32_t length = 0;
   for (int i = 0; i < 4; ++i) {
@@ -53,255 +71,142 @@ std::uint32_t lengthAt(const std::string& bytes, std::size_t at) {
   return length;
 }
 
-bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-// The test's own environment keeps the sanitizer and loader settings; what
-// the host and the double read is set per test only.
-std::vector<std::string> childEnvironment(const Environment& extra) {
-  // A host under a launcher takes its temporary folder from the launcher
-  // (Wine's user folder), while Wine finds its running server through the
-  // test's own TMPDIR: changing it would start a new server for every host.
-  const bool launched = QUORVANT_HOST_LAUNCHER[0] != '\0';
-  std::vector<std::string> entries;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text = *entry;
-    if ((!launched && (startsWith(text, "TMPDIR=") || startsWith(text, "XDG_RUNTIME_DIR="))) ||
-        startsWith(text, "AVCM_FAKE_")) {
-      continue;
-    }
-    entries.push_back(text);
-  }
-  for (const std::string& entry : extra) {
-    if (!launched || !startsWith(entry, "TMPDIR=")) entries.push_back(entry);
-  }
-  return entries;
-}
-
-void closeDescriptor(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
-// The child must meet SIGPIPE with its default action (this process ignores
-// it), or a host that forgot to ignore it would pass for a careful one.
-bool spawnHost(pid_t& pid, int (&in)[2], int (&out)[2], int (&err)[2], char** envp) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigset_t noneBlocked;
-  sigemptyset(&noneBlocked);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setsigmask(&attributes, &noneBlocked);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  // A Windows host runs under its launcher (wine64), which passes the pipes
-  // on as the host's standard handles.
-  char* direct[] = {const_cast<char*>(QUORVANT_HOST_PATH), nullptr};
-  char* launched[] = {const_cast<char*>(QUORVANT_HOST_LAUNCHER),
-                      const_cast<char*>(QUORVANT_HOST_PATH), nullptr};
-  char** argv = QUORVANT_HOST_LAUNCHER[0] != '\0' ? launched : direct;
-  // A 32-bit x86 host runs under the emulator that runs the test (linux-x86).
-  char* emulated[] = {const_cast<char*>(QUORVANT_HOST_EMULATOR),
-                      const_cast<char*>(QUORVANT_HOST_PATH), nullptr};
-  if (QUORVANT_HOST_EMULATOR[0] != '\0') argv = emulated;
-  int status = posix_spawn(&pid, argv[0], &actions, &attributes, argv, envp);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  return status == 0;
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> result;
+  for (std::string& text : texts) result.push_back(text.data());
+  result.push_back(nullptr);
+  return result;
 }
 
 }  // namespace
 
-HostProcess::HostProcess(const Environment& environment) {
-  // A host that dies must fail a write, not kill the test.
-  std::signal(SIGPIPE, SIG_IGN);
-  int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+bool hostIsLaunched() { return QUORVANT_HOST_LAUNCHER[0] != '\0'; }
+
+HostProcess::HostProcess(const Environment& environment, const std::string& host) {
+  std::signal(SIGPIPE, SIG_IGN);  // a host that dies must fail a write, not kill the test
+  char errors[] = "/tmp/quorvant-host-errors-XXXXXX";
+  const int errorFile = ::mkstemp(errors);
+  errorPath_ = errors;
+  int in[2], out[2];
   // Close-on-exec keeps one host's pipe ends out of hosts that other threads
   // start, so each host sees the end of its own input.
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
-      ::pipe2(err, O_CLOEXEC) != 0) {
-    for (int* fd : {&in[0], &in[1], &out[0], &out[1], &err[0], &err[1]}) closeDescriptor(*fd);
-    return;
+  if (errorFile < 0 || ::pipe2(in, O_CLOEXEC) != 0) return;
+  if (::pipe2(out, O_CLOEXEC) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errorFile, STDERR_FILENO);
+  // SIGPIPE at its default action: a host that forgot to ignore it must not
+  // pass for a careful one.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t pipe, none;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &pipe);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  std::vector<std::string> argv = hostCommand(host), envp = childEnvironment(environment);
+  if (posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, pointers(argv).data(),
+                  pointers(envp).data()) != 0) {
+    pid_ = -1;
   }
-  std::vector<std::string> entries = childEnvironment(environment);
-  std::vector<char*> envp;
-  for (std::string& entry : entries) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  if (!spawnHost(pid_, in, out, err, envp.data())) pid_ = -1;
-  closeDescriptor(in[0]);
-  closeDescriptor(out[1]);
-  closeDescriptor(err[1]);
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  for (int fd : {in[0], out[1], errorFile}) ::close(fd);
   input_ = in[1];
   output_ = out[0];
-  ::fcntl(input_, F_SETFL, ::fcntl(input_, F_GETFL) | O_NONBLOCK);
-  errorReader_ = std::thread(&HostProcess::drainErrors, this, err[0]);
 }
 
 HostProcess::~HostProcess() {
-  closeDescriptor(input_);
+  closeInput();
   if (pid_ > 0 && !exitCode_) {
     ::kill(pid_, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
-  closeDescriptor(output_);
-  if (errorReader_.joinable()) errorReader_.join();
-}
-
-void HostProcess::drainErrors(int fd) {
-  char buffer[4096];
-  for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    std::lock_guard<std::mutex> lock(errorMutex_);
-    errors_.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
+  closeOutput();
+  ::unlink(errorPath_.c_str());
 }
 
 bool HostProcess::write(const std::string& bytes) {
-  const char* next = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    if (input_ < 0) return false;
-    pollfd ready = {input_, POLLOUT, 0};
-    int count = ::poll(&ready, 1, static_cast<int>(kHostTimeout.count() * 1000));
-    if (count < 0 && errno == EINTR) continue;
-    if (count == 0) timedOut_ = true;
-    if (count <= 0) return false;
-    ssize_t written = ::write(input_, next, left);
-    if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+  for (std::size_t sent = 0; sent < bytes.size();) {
+    ssize_t written = input_ < 0 ? -1 : ::write(input_, bytes.data() + sent, bytes.size() - sent);
+    if (written < 0 && errno == EINTR) continue;
     if (written < 0) return false;
-    next += written;
-    left -= static_cast<std::size_t>(written);
+    sent += static_cast<std::size_t>(written);
   }
   return true;
 }
 
 bool HostProcess::writeFrame(const std::string& body) { return write(frame(body)); }
 
-void HostProcess::closeInput() { closeDescriptor(input_); }
-
-void HostProcess::closeOutput() {
-  closeDescriptor(output_);
-  outputEnded_ = true;
+void HostProcess::closeInput() {
+  if (input_ >= 0) ::close(input_);
+  input_ = -1;
 }
 
-bool HostProcess::readMore(Clock::time_point deadline) {
-  while (!outputEnded_) {
-    if (Clock::now() >= deadline) {
-      timedOut_ = true;
-      return false;
-    }
-    pollfd ready = {output_, POLLIN, 0};
-    int count = ::poll(&ready, 1, millisecondsUntil(deadline));
-    if (count < 0 && errno == EINTR) continue;
-    if (count == 0) continue;
-    char buffer[64 * 1024];
-    ssize_t got = count < 0 ? -1 : ::read(output_, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      outputEnded_ = true;
-      return false;
-    }
-    pending_.append(buffer, static_cast<std::size_t>(got));
-    return true;
-  }
-  return false;
+void HostProcess::closeOutput() {
+  if (output_ >= 0) ::close(output_);
+  output_ = -1;
 }
 
 std::optional<std::string> HostProcess::readFrame() {
-  for (;;) {
-    if (pending_.size() >= 4) {
-      const std::uint32_t length = lengthAt(pending_, 0);
-      if (pending_.size() - 4 >= length) {
-        std::string body = pending_.substr(4, length);
-        pending_.erase(0, 4 + static_cast<std::size_t>(length));
-        return body;
-      }
-    }
-    if (!readMore(Clock::now() + kHostTimeout)) return std::nullopt;
-  }
-}
-
-std::string HostProcess::exchange(const std::string& input) {
-  std::size_t sent = 0;
-  Clock::time_point deadline = Clock::now() + kHostTimeout;
-  while (input_ >= 0 && sent < input.size() && !timedOut_) {
-    pollfd ready[2] = {{input_, POLLOUT, 0}, {outputEnded_ ? -1 : output_, POLLIN, 0}};
-    int count = ::poll(ready, 2, millisecondsUntil(deadline));
+  const Clock::time_point deadline = Clock::now() + kHostTimeout;
+  while (pending_.size() < 4 || pending_.size() - 4 < lengthAt(pending_, 0)) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd ready = {output_, POLLIN, 0};
+    const int count = output_ < 0 ? -1 : ::poll(&ready, 1, static_cast<int>(left.count()) + 1);
     if (count < 0 && errno == EINTR) continue;
-    if (count < 0) break;
-    if (count == 0) timedOut_ = Clock::now() >= deadline;
-    if (ready[1].revents != 0 && readMore(deadline)) deadline = Clock::now() + kHostTimeout;
-    if (ready[0].revents & (POLLERR | POLLHUP)) break;
-    if (!(ready[0].revents & POLLOUT)) continue;
-    ssize_t written = ::write(input_, input.data() + sent, input.size() - sent);
-    if (written < 0 && errno != EINTR && errno != EAGAIN) break;
-    if (written > 0) {
-      sent += static_cast<std::size_t>(written);
-      deadline = Clock::now() + kHostTimeout;
-    }
+    if (count == 0 && Clock::now() < deadline) continue;
+    timedOut_ = count == 0;
+    char buffer[64 * 1024];
+    const ssize_t got = count <= 0 ? 0 : ::read(output_, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return std::nullopt;
+    pending_.append(buffer, static_cast<std::size_t>(got));
   }
-  closeInput();
-  while (readMore(Clock::now() + kHostTimeout)) {
-  }
-  std::string output;
-  output.swap(pending_);
-  return output;
+  std::string body = pending_.substr(4, lengthAt(pending_, 0));
+  pending_.erase(0, 4 + body.size());
+  return body;
 }
 
 int HostProcess::waitForExit() {
-  if (exitCode_) return *exitCode_;
-  if (pid_ <= 0) return -1;
-  Clock::time_point deadline = Clock::now() + kHostTimeout;
+  if (exitCode_ || pid_ <= 0) return exitCode_.value_or(-1);
+  const Clock::time_point deadline = Clock::now() + kHostTimeout;
   int status = 0;
   pid_t done = 0;
-  for (;;) {
-    done = ::waitpid(pid_, &status, WNOHANG);
-    if (done < 0 && errno == EINTR) continue;
-    if (done != 0 || Clock::now() >= deadline) break;
+  while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   if (done == 0) {
     timedOut_ = true;
     ::kill(pid_, SIGKILL);
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    exitCode_ = -1;
-  } else if (done < 0) {
-    exitCode_ = -1;
-  } else {
-    exitCode_ = WIFEXITED(status)     ? WEXITSTATUS(status)
-                : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                      : -1;
+    ::waitpid(pid_, &status, 0);
   }
-  if (errorReader_.joinable()) errorReader_.join();
+  exitCode_ = done <= 0             ? -1
+              : WIFEXITED(status)   ? WEXITSTATUS(status)
+              : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                    : -1;
   return *exitCode_;
 }
 
-// Read from the kernel's view of the process: a spawned child's rusage would
-// also count the memory of this process, which it shared until exec.
+std::string HostProcess::errorOutput() const {
+  std::ifstream in(errorPath_, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The kernel's view of the process: a spawned child's rusage would also
+// count this process's memory, shared until exec.
 long HostProcess::peakResidentKiB() const {
   std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
+  for (std::string line; std::getline(status, line);) {
     if (startsWith(line, "VmHWM:")) return std::stol(line.substr(6));
   }
   return -1;
-}
-
-std::string HostProcess::errorOutput() const {
-  std::lock_guard<std::mutex> lock(errorMutex_);
-  return errors_;
 }
 
 std::string lengthBytes(std::uint32_t length) {
@@ -314,66 +219,36 @@ std::string frame(const std::string& body) {
   return lengthBytes(static_cast<std::uint32_t>(body.size())) + body;
 }
 
-std::vector<std::string> splitFrames(const std::string& output, std::string& rest) {
-  std::vector<std::string> frames;
-  std::size_t at = 0;
-  while (output.size() - at >= 4) {
-    const std::uint32_t length = lengthAt(output, at);
-    if (output.size() - at - 4 < length) break;
-    frames.push_back(output.substr(at + 4, length));
-    at += 4 + static_cast<std::size_t>(length);
-  }
-  rest = output.substr(at);
-  return frames;
-}
-
-HostRun runHost(const std::string& input, const Environment& environment) {
+HostRun runHost(const std::string& input, const Environment& environment, const std::string& host) {
   HostRun run;
-  HostProcess host(environment);
-  if (!host.started()) {
-    run.errors = "the host could not be started: " QUORVANT_HOST_PATH;
+  HostProcess process(environment, host);
+  if (!process.started()) {
+    run.errors = "the host could not be started";
     return run;
   }
-  std::string output = host.exchange(input);
-  run.exitCode = host.waitForExit();
-  run.answers = splitFrames(output, run.rest);
-  run.errors = host.errorOutput();
-  if (host.timedOut()) run.errors += "\n[the host made no progress for the time limit]";
+  std::thread writer([&] {
+    process.write(input);
+    process.closeInput();
+  });
+  while (std::optional<std::string> answer = process.readFrame()) run.answers.push_back(*answer);
+  run.exitCode = process.waitForExit();  // kills a stuck host, which ends the writer
+  writer.join();
+  run.rest = process.unread();
+  run.errors = process.errorOutput();
+  if (process.timedOut()) run.errors += "\n[the host made no progress for the time limit]";
   return run;
 }
 
 std::string toBase64(const std::string& bytes) {
-  std::string text;
-  text.reserve((bytes.size() + 2) / 3 * 4);
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 2]);
-    text += kBase64Alphabet[(group >> 18) & 63];
-    text += kBase64Alphabet[(group >> 12) & 63];
-    text += i + 1 < bytes.size() ? kBase64Alphabet[(group >> 6) & 63] : '=';
-    text += i + 2 < bytes.size() ? kBase64Alphabet[group & 63] : '=';
-  }
-  return text;
+  return base64Encode(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                      static_cast<std::uint32_t>(bytes.size()));
 }
 
 std::optional<std::string> fromBase64(const std::string& text) {
-  if (text.size() % 4 != 0) return std::nullopt;
-  std::string bytes;
-  for (std::size_t i = 0; i < text.size(); i += 4) {
-    const bool last = i + 4 == text.size();
-    const int padding = !last || text[i + 3] != '=' ? 0 : text[i + 2] == '=' ? 2 : 1;
-    std::uint32_t group = 0;
-    for (int j = 0; j < 4; ++j) {
-      int value = j < 4 - padding ? base64Value(text[i + j]) : 0;
-      if (value < 0) return std::nullopt;
-      group = (group << 6) | static_cast<std::uint32_t>(value);
-    }
-    bytes += static_cast<char>((group >> 16) & 0xFF);
-    if (padding < 2) bytes += static_cast<char>((group >> 8) & 0xFF);
-    if (padding < 1) bytes += static_cast<char>(group & 0xFF);
-  }
-  return bytes;
+  std::vector<std::uint8_t> bytes = base64Decode(text);
+  std::string result(bytes.begin(), bytes.end());
+  if (toBase64(result) != text) return std::nullopt;
+  return result;
 }
 
 std::string signedMessage(const std::string& container, const std::string& data) {
@@ -400,18 +275,13 @@ std::optional<std::string> dataString(const std::string& body, const char16_t* n
   const JsonValue* data = answer ? answer->child(u"data") : nullptr;
   const JsonValue* member = data != nullptr ? data->child(name) : nullptr;
   if (member == nullptr || !member->isString()) return std::nullopt;
-  try {
-    return wideToUtf8(member->asString());
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+  return wideToUtf8(member->asString());
 }
 
 std::vector<std::string> libraryCalls(const std::string& recordPath) {
   std::vector<std::string> calls;
   std::ifstream in(recordPath);
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     std::istringstream words(line);
     std::string name, first;
     words >> name >> first;
@@ -423,8 +293,8 @@ std::vector<std::string> libraryCalls(const std::string& recordPath) {
 
 std::string libraryExitLine(const std::string& recordPath) {
   std::ifstream in(recordPath);
-  std::string line, exit;
-  while (std::getline(in, line)) {
+  std::string exit;
+  for (std::string line; std::getline(in, line);) {
     if (startsWith(line, "exit ")) exit = line;
   }
   return exit;

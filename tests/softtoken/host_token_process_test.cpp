@@ -101,41 +101,6 @@ TEST_F(HostTokenTest, AnyLibraryWithTheTenOperationsCanBeInjected) {
   EXPECT_TRUE(opensslVerifies(signature, certificate, "injected.bin"));
 }
 
-// Sessions live in the host process: the browser keeps one host per port
-// and sends the handle back in later requests.
-TEST_F(HostTokenTest, SessionOfTheBrowserSignsUntilClosed) {
-  writeFile("data.bin", "abc");
-  HostProcess host(tokenEnvironment());
-  ASSERT_TRUE(host.writeFrame(request(R"("requestAction":"openCryptoProvider")")));
-  std::optional<std::string> opened = host.readFrame();
-  ASSERT_TRUE(opened);
-  std::unique_ptr<JsonValue> answer = parseAnswer(*opened);
-  const JsonValue* handle = answer ? answer->child(u"data")->child(u"handleProvider") : nullptr;
-  ASSERT_TRUE(handle && handle->isNumber()) << *opened;
-  std::string number = std::to_string(static_cast<std::uint32_t>(handle->asNumber()));
-  const std::string requests[] = {
-      request(R"("requestAction":"getSignature","handleProvider":)" + number +
-              R"(,"fileDataPath":")" + path("data.bin") + "\""),
-      request(R"("requestAction":"getCertificate","handleProvider":)" + number),
-      request(R"("requestAction":"closeCryptoProvider","handleProvider":)" + number),
-  };
-  for (const std::string& next : requests) {
-    ASSERT_TRUE(host.writeFrame(next));
-    std::optional<std::string> reply = host.readFrame();
-    ASSERT_TRUE(reply);
-    EXPECT_EQ("success", dataString(*reply, u"result").value_or("")) << *reply;
-  }
-  // Closed: the logout fails, and so does the then unmatched shutdown, whose
-  // text the host reports.
-  ASSERT_TRUE(host.writeFrame(requests[2]));
-  std::optional<std::string> reply = host.readFrame();
-  ASSERT_TRUE(reply);
-  EXPECT_EQ("The token library is not initialised",
-            dataString(*reply, u"description").value_or(""));
-  host.closeInput();
-  EXPECT_EQ(0, host.waitForExit()) << host.errorOutput();
-}
-
 TEST_F(HostTokenTest, FailuresReadAsPlainWords) {
   HostRun run = askToken({
       request(R"("requestAction":"getCertificate","containerName":"absent")"),

@@ -30,3 +30,6 @@ echo "== lint: cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++17 --inline-suppr --quiet \
   --error-exitcode=1 -I . host requests signing files text json logging platform/posix vendor/fake \
   vendor/softtoken vendor/pkcs11 vendor/consent tools
+
+echo "== lint: test share (at most 36 %)"
+tests/test_share.sh

@@ -13,7 +13,7 @@ std::string environmentValue(const char* name);
 
 // The failures that AVCM_FAKE_FAULTS asks for, as comma-separated entries
 // `Operation=status` (every call fails) or `Operation=status@n` (only the n-th
-// call). Status and n are decimal or 0x-hex. Malformed entries are reported on
+// call), without spaces. Status and n are decimal or 0x-hex. Malformed entries are reported on
 // standard error and ignored.
 class FaultScript {
  public:

@@ -1,0 +1,571 @@
+// The built host run as a browser runs it: each row sends frames and checks
+// the exact answers, the test double's call record and the files left in the
+// host's temporary directory. The same rows run against the Linux host, the
+// sanitizer build and the Windows build under Wine.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/process/host_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string F(const std::string& body) { return frame(body); }
+std::string sig(const std::string& container, const std::string& data) {
+  return toBase64(signedMessage(container, data));
+}
+
+struct Row {
+  const char* name;
+  std::string input;                 // raw bytes; $T stands for the temporary directory
+  std::vector<std::string> answers;  // "*": any answer
+  // Library calls without "AvCm", AvCmInit with its flag ("Init1"); a record
+  // not left clean ends in its exit line. "*": not checked.
+  std::string calls;
+  // Left in $T besides the record, locks and given.bin ($H: the host's
+  // private folder in it); "*": unchecked.
+  std::string files = "";
+  std::string environment = "";  // one NAME=value for the host, or empty
+  // kNative: needs the host's temporary folder to be $T, which a launched
+  // host does not share; kWindows: paths with drive and backslashes ($W).
+  enum { kAll, kNative, kWindows } where = kAll;
+};
+
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+const char kCert[] = R"({"data":{"requestAction":"getCertificate","containerName":"C1"}})";
+const char kCertAnswer[] =
+    R"({"data":{"certificate":"Q0VSVDpDMQ==","containerName":"C1","requestAction":"getCertificate",)"
+    R"("result":"success"}})";
+const char kCertCalls[] =
+    "Init1 Login GetObjectInfo GetCertAttr GetCertAttr CloseHandle Logout Init2";
+// A failed login is followed by no call: its start-up stays unmatched.
+const char kLoginFailed[] = "Init1 Login exit startups=1 sessions=0 messages=0 certificates=0";
+const char kSignCalls[] = "Init1 Login OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2";
+const char kNoData[] = R"("description":"Bad parameter fileData in action getSignature",)";
+const char kFails[] = u8R"("description":"Ошибка подписи: ключ недоступен",)";
+const std::string kGiven("given\r\n\x1a\0data", 13);  // $T/given.bin, never changed or removed
+const std::string kBinary("\0\x1a\r\n\xff", 5);
+const std::size_t kLimit = 1048576;
+
+std::string signRequest(const std::string& container, const std::string& more) {
+  return R"({"data":{"requestAction":"getSignature","containerName":")" + container + "\"" +
+         (more.empty() ? "" : "," + more) + "}}";
+}
+std::string signAnswer(const std::string& container, const std::string& members,
+                       const std::string& work = "") {
+  return R"({"data":{"containerName":")" + container + "\"," + members +
+         R"("requestAction":"getSignature","result":"error")" +
+         (work.empty() ? "" : R"(,"workingDirectory":")" + work + "\"") + "}}";
+}
+
+// Bodies that get no answer, each followed by a request that does.
+std::string unansweredBodies() {
+  const std::string bodies[] = {R"({"data":)",
+                                kCert + std::string("x"),
+                                R"([{"data":{"requestAction":"getCertificate"}}])",
+                                R"("getCertificate")",
+                                " \t\r\n ",
+                                "\xEF\xBB\xBF" + std::string(kCert),
+                                std::string("{\"data\":{}\0}", 12),
+                                "{\"contentId\":\"\xC3\",\"data\":{}}",
+                                "{\"contentId\":\"\xC0\x80\",\"data\":{}}",
+                                "{\"contentId\":\"\xED\xA0\x80\",\"data\":{}}",
+                                "{\"data\":{}} \xE2\x82",
+                                "{\"data\":{\"x\":\"\x80\"}}"};
+  std::string input;
+  for (const std::string& body : bodies) input += F(body) + F(kCert);
+  return input;
+}
+
+// Browsers send control characters and lone surrogates as escapes; echoed
+// back they stay escapes, or the answer is no valid JSON or UTF-8.
+const std::pair<std::string, std::string> kEchoes[] = {
+    {R"(a\u0001b)", R"(a\u0001b)"}, {R"(\u001F)", R"(\u001f)"},
+    {R"(x\u0000y)", R"(x\u0000y)"}, {R"(\ud800)", R"(\ud800)"},
+    {R"(\uDC00z)", R"(\udc00z)"},   {R"(\ud800\u0041)", R"(\ud800A)"},
+    {R"(\ud83d\ude00)", u8"😀"},     {R"(\n\t\"\\)", R"(\n\t\"\\)"},
+    {R"(a/b)", R"(a\/b)"},          {"\x7f\xc3\xa9", "\x7f\xc3\xa9"}};
+std::string echoRequests() {
+  std::string input;
+  for (const auto& echo : kEchoes) input += F(R"({"data":{"note":")" + echo.first + R"("}})");
+  return input;
+}
+std::vector<std::string> echoAnswers() {
+  std::vector<std::string> answers;
+  for (const auto& echo : kEchoes) {
+    answers.push_back(R"({"data":{"description":"Unknow request action ","note":")" + echo.second +
+                      R"(","result":"error"}})");
+  }
+  return answers;
+}
+
+std::string tooLarge(std::size_t bytes) {
+  return "Answer too large: " + std::to_string(bytes) +
+         " bytes exceed the browser's limit of 1048576 bytes";
+}
+// A getCertificate answer whose "pad" makes it exactly `bytes` long in UTF-8
+// (two-byte characters: its UTF-16 length is far below), its request, and
+// the answer the host must send.
+std::string padded(std::size_t bytes, bool request) {
+  const std::string head = R"({"contentId":"big","data":{"certificate":"Q0VSVDpDMQ==",)";
+  const std::string tail = R"(","requestAction":"getCertificate","result":"success"}})";
+  const std::string members = R"("containerName":"C1","pad":")";
+  std::string pad;
+  for (int i = 0; i < 300000; ++i) pad += u8"Ж";
+  pad += std::string(bytes - head.size() - members.size() - tail.size() - pad.size(), 'x');
+  if (request) {
+    return F(R"({"contentId":"big","data":{"requestAction":"getCertificate","containerName":"C1",)"
+             R"("pad":")" +
+             pad + R"("}})");
+  }
+  if (bytes <= kLimit) return head + members + pad + tail;
+  return R"({"contentId":"big","data":{"description":")" + tooLarge(bytes) +
+         R"(","requestAction":"getCertificate","result":"error"}})";
+}
+
+const std::string kPad(kLimit, 'x');
+
+const Row kRows[] = {
+    {"CertificateWithOwnSession",
+     F(R"({"contentId":"42","data":{"requestAction":"getCertificate","containerName":"C1"}})"),
+     {R"({"contentId":"42","data":{"certificate":"Q0VSVDpDMQ==","containerName":"C1",)"
+      R"("requestAction":"getCertificate","result":"success"}})"},
+     kCertCalls},
+    {"NumericContentIdIsNotEchoedDefaultContainer",
+     F(R"({"contentId":42,"data":{"requestAction":"getCertificate"}})"),
+     {R"({"data":{"certificate":"Q0VSVDpkZWZhdWx0","requestAction":"getCertificate",)"
+      R"("result":"success"}})"},
+     kCertCalls},
+    {"ResultReplacedSignatureKeptContentFileDropped",
+     F(R"({"contentId":"","data":{"requestAction":"getCertificate","containerName":"C1",)"
+       R"("result":"x","signature":"x","contentFile":"aGVsbG8=","other":[1,{"a":null}],)"
+       R"("flag":true,"n":-2.5}})"),
+     {R"({"data":{"certificate":"Q0VSVDpDMQ==","containerName":"C1","flag":true,"n":-2.5,)"
+      R"("other":[1,{"a":null}],"requestAction":"getCertificate","result":"success","signature":"x"}})"},
+     kCertCalls},
+    {"EmptyCertificateIsLeftOut",
+     F(R"({"data":{"requestAction":"getCertificate","containerName":"empty-cert"}})"),
+     {R"({"data":{"containerName":"empty-cert","requestAction":"getCertificate","result":"success"}})"},
+     kCertCalls},
+    {"UnknownActions",
+     F(R"({"data":{"requestAction":"opencryptoprovider","containerName":"C1"}})") +
+         F(R"({"data":{"requestAction":""}})") + F(R"({"contentId":"7"})") +
+         F(R"({"data":[{"requestAction":"getCertificate"}]})") +
+         F(R"({"requestAction":"getCertificate","data":{}})"),
+     {R"({"data":{"containerName":"C1","description":"Unknow request action opencryptoprovider",)"
+      R"("requestAction":"opencryptoprovider","result":"error"}})",
+      R"({"data":{"description":"Unknow request action ","requestAction":"","result":"error"}})",
+      R"({"contentId":"7","data":{"description":"Unknow request action ","result":"error"}})",
+      R"({"data":{"description":"Unknow request action ","result":"error"}})",
+      R"({"data":{"description":"Unknow request action ","result":"error"}})"},
+     ""},
+    {"CloseWithoutNumericHandle",
+     F(R"({"data":{"requestAction":"closeCryptoProvider"}})") +
+         F(R"({"data":{"requestAction":"closeCryptoProvider","handleProvider":"4097"}})"),
+     {R"({"data":{"description":"Bad parameter handleProvider in action closeCryptoProvider",)"
+      R"("requestAction":"closeCryptoProvider","result":"error"}})",
+      R"({"data":{"description":"Bad parameter handleProvider in action closeCryptoProvider",)"
+      R"("handleProvider":"4097","requestAction":"closeCryptoProvider","result":"error"}})"},
+     ""},
+    {"SignatureWithoutData",
+     F(signRequest("C1", "")) + F(signRequest("C1", R"("contentFile":"")")) +
+         F(signRequest("C1", R"("contentFile":" aGVsbG8=")")),
+     {signAnswer("C1", kNoData), signAnswer("C1", kNoData), signAnswer("C1", kNoData)},
+     "",
+     "*"},
+    {"SignatureOfMissingFile",
+     F(signRequest("C1", R"("fileDataPath":"$T/absent.bin")")),
+     {signAnswer("C1", R"("description":"Error open file data","fileDataPath":"$T\/absent.bin",)")},
+     "Init1 Login Logout Init2"},
+    {"MissingContainer",
+     F(R"({"contentId":"7","data":{"requestAction":"openCryptoProvider","containerName":"missing-key"}})") +
+         F(R"({"data":{"requestAction":"getCertificate","containerName":"missing-key"}})"),
+     {R"({"contentId":"7","data":{"containerName":"missing-key","description":"Key container not found",)"
+      R"("requestAction":"openCryptoProvider","result":"error"}})",
+      R"({"data":{"containerName":"missing-key","description":"Key container not found",)"
+      R"("requestAction":"getCertificate","result":"error"}})"},
+     "Init1 Login Init1 Login exit startups=2 sessions=0 messages=0 certificates=0"},
+    {"UndescribableStatusIsUnknowError",
+     F(kCert),
+     {R"({"data":{"containerName":"C1","description":"unknow error","requestAction":"getCertificate",)"
+      R"("result":"error"}})"},
+     kLoginFailed,
+     "",
+     "AVCM_FAKE_FAULTS=AvCmLogin=0x1FF"},
+    {"CertificateOfNeverOpenedHandle",
+     F(R"({"data":{"requestAction":"getCertificate","containerName":"C1","handleProvider":17}})"),
+     {R"({"data":{"containerName":"C1","description":"Invalid handle","handleProvider":17,)"
+      R"("requestAction":"getCertificate","result":"error"}})"},
+     "GetObjectInfo"},
+    {"SessionFromOpenToClose",
+     F(R"({"contentId":"7","data":{"requestAction":"openCryptoProvider","containerName":"C1","handleProvider":1}})") +
+         F(R"({"data":{"requestAction":"getCertificate","containerName":"C1","handleProvider":4097}})") +
+         F(R"({"data":{"requestAction":"getSignature","handleProvider":4097,"contentFile":"aGVsbG8=",)"
+           R"("workingDirectory":"$T/work"}})") +
+         F(R"({"data":{"requestAction":"getSignature","handleProvider":4097,"fileDataPath":"$T/given.bin"}})") +
+         F(R"({"data":{"requestAction":"closeCryptoProvider","handleProvider":4097}})") +
+         F(R"({"data":{"requestAction":"getCertificate","handleProvider":4097}})"),
+     {R"({"contentId":"7","data":{"containerName":"C1","handleProvider":4097,)"
+      R"("requestAction":"openCryptoProvider","result":"success"}})",
+      R"({"data":{"certificate":"Q0VSVDpDMQ==","containerName":"C1","handleProvider":4097,)"
+      R"("requestAction":"getCertificate","result":"success"}})",
+      R"({"data":{"handleProvider":4097,"requestAction":"getSignature","result":"success","signature":")" +
+          sig("C1", "hello") + R"(","workingDirectory":"$T\/work"}})",
+      R"({"data":{"fileDataPath":"$T\/given.bin","handleProvider":4097,"requestAction":"getSignature",)"
+      R"("result":"success","signature":")" +
+          sig("C1", kGiven) + R"("}})",
+      R"({"data":{"handleProvider":4097,"requestAction":"closeCryptoProvider","result":"success"}})",
+      R"({"data":{"description":"Invalid handle","handleProvider":4097,"requestAction":"getCertificate",)"
+      R"("result":"error"}})"},
+     "Init1 Login GetObjectInfo GetCertAttr GetCertAttr CloseHandle OpenMsg MsgSign GetMsg GetMsg "
+     "CloseHandle OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2 GetObjectInfo",
+     "work/"},
+    {"SessionLeftOpenStaysOpenAtExit",
+     F(R"({"data":{"requestAction":"openCryptoProvider","containerName":"C1"}})"),
+     {R"({"data":{"containerName":"C1","handleProvider":4097,"requestAction":"openCryptoProvider",)"
+      R"("result":"success"}})"},
+     "Init1 Login exit startups=1 sessions=1 messages=0 certificates=0"},
+    // Frames.
+    {"EmptyInput", "", {}, ""},
+    {"InputEndingInsideTheLength", std::string("\x03\x00", 2), {}, ""},
+    {"ZeroLengthEndsTheHost", lengthBytes(0) + F(kCert), {}, ""},
+    {"LengthOf4GiBAndTheInputEnds", lengthBytes(0xFFFFFFFFu) + kCert, {}, ""},
+    {"ZeroLengthBetweenRequests", F(kCert) + lengthBytes(0) + F(kCert), {kCertAnswer}, kCertCalls},
+    {"LengthPrefixCountsUtf8BytesAndAnswersKeepOrder",
+     F(u8R"({"contentId":"Ж€😀","data":{"requestAction":"getCertificate","containerName":"C1",)"
+       u8R"("note":"жук \u0416"}})") +
+         F(R"({"data":{"requestAction":"getCertificate","containerName":"C2"}})"),
+     {u8R"({"contentId":"Ж€😀","data":{"certificate":"Q0VSVDpDMQ==","containerName":"C1",)"
+      u8R"("note":"жук Ж","requestAction":"getCertificate","result":"success"}})",
+      R"({"data":{"certificate":"Q0VSVDpDMg==","containerName":"C2","requestAction":"getCertificate",)"
+      R"("result":"success"}})"},
+     "*"},
+    {"UnansweredBodies", unansweredBodies(), std::vector<std::string>(12, kCertAnswer), "*"},
+    {"LibraryChatterOnStandardOutputStaysOffTheAnswers",
+     F(kCert) + F(kCert),
+     {kCertAnswer, kCertAnswer},
+     "*",
+     "",
+     "AVCM_FAKE_STDOUT=vendor chatter"},
+    // Answers.
+    {"EchoedMembersStayValidJsonAndUtf8", echoRequests(), echoAnswers(), ""},
+    {"AnswersOverTheBrowserLimitAreReplaced",
+     padded(kLimit, true) + padded(kLimit + 1, true) + padded(1100000, true) + F(kCert),
+     {padded(kLimit, false), padded(kLimit + 1, false), padded(1100000, false), kCertAnswer},
+     "*"},
+    {"OversizedAnswerWithoutActionKeepsResultAndDescription",
+     F(R"({"contentId":"c","data":{"requestAction":7,"pad":")" + kPad + R"("}})"),
+     {R"({"contentId":"c","data":{"description":")" +
+      tooLarge(
+          std::string(R"({"contentId":"c","data":{"description":"Unknow request action ","pad":")"
+                      R"(","requestAction":7,"result":"error"}})")
+              .size() +
+          kLimit) +
+      R"(","result":"error"}})"},
+     ""},
+    // Data files: staged in the working directory and removed whatever the outcome.
+    {"StagedAndSigned",
+     F(signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work")")) +
+         F(signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work/")")),
+     {R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
+          sig("C1", "hello") + R"(","workingDirectory":"$T\/work"}})",
+      R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
+          sig("C1", "hello") + R"(","workingDirectory":"$T\/work\/"}})"},
+     std::string(kSignCalls) + " " + kSignCalls,
+     "work/"},
+    {"StagedAndSigningFails",
+     F(signRequest("sign-fails", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work/")")),
+     {signAnswer("sign-fails", kFails, R"($T\/work\/)")},
+     "Init1 Login OpenMsg MsgSign CloseHandle Logout Init2",
+     "work/"},
+    {"StagedWithoutSession",
+     F(signRequest("missing-key", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work")")),
+     {signAnswer("missing-key", R"("description":"Key container not found",)", R"($T\/work)")},
+     kLoginFailed,
+     "work/"},
+    // A runtime folder that does not exist is passed over for TMPDIR.
+    {"StagedInTheDefaultDirectory",
+     F(signRequest("C1", R"("contentFile":"aGVsbG8=")")),
+     {R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
+      sig("C1", "hello") + R"("}})"},
+     kSignCalls,
+     "$H/vorna_data_signed/",
+     "XDG_RUNTIME_DIR=/nonexistent-quorvant-runtime",
+     Row::kNative},
+    {"GivenFileWinsAndIsKept",
+     F(signRequest(
+         "C1",
+         R"("fileDataPath":"$T/given.bin","contentFile":"aGVsbG8=","workingDirectory":"$T/work")")) +
+         F(signRequest("sign-fails", R"("fileDataPath":"$T/given.bin")")),
+     {R"({"data":{"containerName":"C1","fileDataPath":"$T\/given.bin","requestAction":"getSignature",)"
+      R"("result":"success","signature":")" +
+          sig("C1", kGiven) + R"(","workingDirectory":"$T\/work"}})",
+      signAnswer("sign-fails", kFails + std::string(R"("fileDataPath":"$T\/given.bin",)"))},
+     "*"},
+    {"WindowsPathsWithDriveAndBackslashes",
+     F(signRequest(
+         "C1", R"("contentFile":")" + toBase64(kBinary) + R"(","workingDirectory":"$W\\work")")) +
+         F(signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$W\\work\\")")) +
+         F(signRequest("C1", R"("fileDataPath":"$W\\given.bin")")),
+     {R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
+          sig("C1", kBinary) + R"(","workingDirectory":"$W\\work"}})",
+      R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success","signature":")" +
+          sig("C1", "hello") + R"(","workingDirectory":"$W\\work\\"}})",
+      R"({"data":{"containerName":"C1","fileDataPath":"$W\\given.bin","requestAction":"getSignature",)"
+      R"("result":"success","signature":")" +
+          sig("C1", kGiven) + R"("}})"},
+     std::string(kSignCalls) + " " + kSignCalls + " " + kSignCalls,
+     "work/",
+     "",
+     Row::kWindows},
+    // Console, null and pipe names open on Windows but are no data file (COM1
+    // is left out: Wine maps it to a real serial device).
+    {"WindowsDeviceAndPipeNamesAreRefused",
+     F(signRequest("C1", R"("fileDataPath":"CON")")) +
+         F(signRequest("C1", R"("fileDataPath":"NUL")")) +
+         F(signRequest("C1", R"("fileDataPath":"\\\\.\\pipe\\quorvant-test")")),
+     {
+         signAnswer("C1", R"("description":"Error open file data","fileDataPath":"CON",)"),
+         signAnswer("C1", R"("description":"Error open file data","fileDataPath":"NUL",)"),
+         signAnswer(
+             "C1",
+             R"("description":"Error open file data","fileDataPath":"\\\\.\\pipe\\quorvant-test",)"),
+     },
+     "*",
+     "",
+     "",
+     Row::kWindows},
+    {"WorkingDirectoryWithoutParent",
+     F(signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/none/work")")),
+     {signAnswer("C1", kNoData, R"($T\/none\/work)")},
+     ""},
+    {"StagedFileRemovedWhenTheAnswerIsTooLarge",
+     F(signRequest(
+         "C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work","pad":")" + kPad + "\"")),
+     {"*"},
+     kSignCalls,
+     "work/"},
+};
+
+std::string replaced(std::string text, const std::string& mark, const std::string& by) {
+  for (std::size_t at = text.find(mark); at != std::string::npos;
+       at = text.find(mark, at + by.size())) {
+    text.replace(at, mark.size(), by);
+  }
+  return text;
+}
+
+// $T, the temporary directory, and $W, its Windows form under Wine (drive
+// Z: is the root) written for JSON, in a text and in each whole frame of an
+// input, whose length follows.
+std::string withTemp(const std::string& text, const std::string& temp) {
+  return replaced(replaced(text, "$T", temp), "$W", "Z:" + replaced(temp, "/", "\\\\"));
+}
+
+std::string withTempInFrames(const std::string& input, const std::string& temp) {
+  std::string result;
+  std::size_t at = 0;
+  while (input.size() - at >= 4) {
+    std::uint32_t length = 0;
+    for (int i = 3; i >= 0; --i) length = length << 8 | static_cast<unsigned char>(input[at + i]);
+    if (input.size() - at - 4 < length) break;
+    result += F(withTemp(input.substr(at + 4, length), temp));
+    at += 4 + length;
+  }
+  return result + input.substr(at);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
+ protected:
+  std::string calls() const {
+    std::string text;
+    for (const std::string& call : libraryCalls(recordPath())) {
+      text += (text.empty() ? "" : " ") + replaced(call.substr(4), " ", "");
+    }
+    const std::string exit = libraryExitLine(recordPath());
+    if (exit != "exit startups=0 sessions=0 messages=0 certificates=0") {
+      text += (text.empty() ? "" : " ") + (exit.empty() ? "no exit line" : exit);
+    }
+    return text;
+  }
+  std::string files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(tempPath())) {
+      std::string name =
+          replaced(fs::relative(entry.path(), tempPath()).string(), temp_.hostFolder(), "$H");
+      if (name == "$H") continue;  // the host's private folder, holding its locks
+      const bool lock = name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0;
+      if (!lock && name != "calls.log" && name != "given.bin")
+        names.push_back(name + (entry.is_directory() ? "/" : ""));
+    }
+    std::sort(names.begin(), names.end());
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : " ") + name;
+    return text;
+  }
+};
+
+TEST_P(HostRows, AnswersCallsAndFiles) {
+  const Row& row = GetParam();
+  if (row.where == (hostIsLaunched() ? Row::kNative : Row::kWindows)) GTEST_SKIP();
+  std::ofstream(tempPath() + "/given.bin", std::ios::binary) << kGiven;
+  std::vector<std::string> answers;
+  for (const std::string& answer : row.answers) {
+    answers.push_back(
+        replaced(withTemp(answer, tempPath()), tempPath(), replaced(tempPath(), "/", "\\/")));
+  }
+  HostRun run = this->run(withTempInFrames(row.input, tempPath()),
+                          row.environment.empty() ? Environment{} : Environment{row.environment});
+  EXPECT_EQ(0, run.exitCode) << run.errors;
+  EXPECT_EQ("", run.rest);
+  ASSERT_EQ(answers.size(), run.answers.size()) << run.errors;
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    EXPECT_TRUE(answers[i] == "*" || answers[i] == run.answers[i])
+        << "answer " << i << "\n  expected: " << answers[i].substr(0, 400)
+        << "\n  actual:   " << run.answers[i].substr(0, 400);
+  }
+  if (row.calls != "*") {
+    EXPECT_EQ(row.calls, calls());
+  }
+  if (row.files != "*") {
+    EXPECT_EQ(row.files, files());
+  }
+  EXPECT_EQ(kGiven, readFile(tempPath() + "/given.bin"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Host, HostRows, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+using HostStreams = HostTest;
+
+// Streamed in chunks: the test never holds the oversized body, nor may the host.
+TEST_F(HostStreams, FrameOverTheLimitIsSkippedAndTheNextServed) {
+  constexpr std::uint32_t kOversize = 256u * 1024 * 1024 + 1;
+  HostProcess host(environment());
+  ASSERT_TRUE(host.started());
+  bool written = false;
+  std::thread writer([&host, &written] {
+    const std::string chunk(1024 * 1024, '{');
+    bool ok = host.write(lengthBytes(kOversize));
+    for (std::uint32_t left = kOversize; ok && left > 0;
+         left -= std::min<std::uint32_t>(left, chunk.size())) {
+      ok = host.write(chunk.substr(0, std::min<std::uint32_t>(left, chunk.size())));
+    }
+    written = ok && host.writeFrame(kCert);
+  });
+  std::optional<std::string> answer = host.readFrame();
+  if (!answer) host.waitForExit();  // kills a stuck host, which ends the writer
+  writer.join();
+  EXPECT_TRUE(written);
+  EXPECT_EQ(kCertAnswer, answer.value_or("<no answer>"));
+  const long peakKiB = host.peakResidentKiB();
+  EXPECT_GT(peakKiB, 0);
+  EXPECT_LT(peakKiB, 128 * 1024);
+  host.closeInput();
+  EXPECT_FALSE(host.readFrame().has_value());
+  EXPECT_FALSE(host.timedOut());
+  EXPECT_EQ(0, host.waitForExit()) << host.errorOutput();
+}
+
+TEST_F(HostStreams, ClosedAnswerReaderDoesNotStopTheHost) {
+  HostProcess host(environment());
+  ASSERT_TRUE(host.started());
+  host.closeOutput();
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(host.writeFrame(kCert));
+  host.closeInput();
+  EXPECT_EQ(0, host.waitForExit()) << host.errorOutput();
+  std::vector<std::string> calls = libraryCalls(recordPath());
+  EXPECT_EQ(3, std::count(calls.begin(), calls.end(), "AvCmGetObjectInfo"));
+}
+
+// Another local user holds lock files of the old names in the shared base
+// and owns a folder of the host's name there: the host neither waits nor
+// leaves anything in that folder.
+TEST_F(HostStreams, AnotherUsersLockAndFolderNeitherBlockNorReceive) {
+  if (hostIsLaunched() || ::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+  ASSERT_EQ(0, ::chmod(tempPath().c_str(), 01777));
+  const std::string folder = temp_.hostPath();  // named after this user, not the other
+  int ready[2];
+  ASSERT_EQ(0, ::pipe(ready));
+  const pid_t other = ::fork();
+  if (other == 0) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(1);
+    for (const char* name : {"quorvantCreateLogNameLock", "quorvantCreateDataFileLock"}) {
+      int fd = ::open((tempPath() + "/" + name + ".lock").c_str(), O_RDWR | O_CREAT, 0666);
+      if (fd < 0 || ::flock(fd, LOCK_EX) != 0) _exit(1);
+    }
+    if (::mkdir(folder.c_str(), 0777) != 0 || ::write(ready[1], "x", 1) != 1) _exit(1);
+    ::pause();
+  }
+  char byte = 0;
+  ASSERT_EQ(1, ::read(ready[0], &byte, 1));
+  HostRun run = ask({signRequest("C1", R"("contentFile":"ZGF0YQ==")")});
+  ::kill(other, SIGKILL);
+  ::waitpid(other, nullptr, 0);
+  EXPECT_EQ(std::vector<std::string>{signAnswer("C1", kNoData)}, run.answers);
+  EXPECT_EQ(std::vector<std::string>{}, temp_.entries(temp_.hostFolder()));
+}
+
+#ifdef QUORVANT_DEBUG_LOG_HOST_PATH
+// The host built with its diagnostic log on: the records a support engineer
+// reads, in order, without their time stamps and thread ids.
+TEST_F(HostStreams, DebugLogRecordsEachStep) {
+  const std::string request =
+      u8R"({"contentId":"😀","data":{"requestAction":"getCertificate",)"
+      u8R"("containerName":"missing-key"}})";
+  HostRun run = runHost(F("[]") + F("{\"a\":\"\xff\"}") + F(request) + lengthBytes(0),
+                        environment(), QUORVANT_DEBUG_LOG_HOST_PATH);
+  EXPECT_EQ(0, run.exitCode) << run.errors;
+  const std::regex name("Quorvant_[0-9A-Za-z]{7}\\.log");
+  const std::regex record(
+      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+) +\[\d+\] \[([^@]+)@\d+\] (.*))");
+  std::vector<std::string> shapes;
+  for (const std::string& file : temp_.entries(temp_.hostFolder())) {
+    std::ifstream log(temp_.hostPath() + "/" + file);
+    std::smatch match;
+    for (std::string line; std::regex_match(file, name) && std::getline(log, line);) {
+      shapes.push_back(std::regex_match(line, match, record)
+                           ? match[1].str() + " " + match[2].str() + " " + match[3].str()
+                           : "malformed: " + line);
+    }
+  }
+  const std::vector<std::string> expected = {
+      "DEBUG startLog Start quorvant...",
+      "ERROR processingMessage The root element is not an object",
+      "ERROR main Message dropped: Invalid UTF-8",
+      "DEBUG main Read message size: " + std::to_string(request.size()),
+      "DEBUG main Read message: " + request,
+      "ERROR vorna::DataSigned::openCryptoProvider AAvCmLogin: Key container not found",
+      u8R"(DEBUG main Send to browser: {"contentId":"😀","data":{"containerName":"missing-key",)"
+      u8R"("description":"Key container not found","requestAction":"getCertificate","result":"error"}})",
+      "DEBUG main Read message size: 0. Exit."};
+  auto at = shapes.begin();
+  for (const std::string& shape : expected) {
+    at = std::find(at, shapes.end(), shape);
+    EXPECT_NE(at, shapes.end()) << "missing or out of order: " << shape;
+  }
+  EXPECT_EQ(expected.back(), shapes.empty() ? "" : shapes.back());
+}
+#endif
+
+}  // namespace
