@@ -12,13 +12,7 @@ build=${1:?build directory}
 register="$(cd "$(dirname "$0")/../.." && pwd)/packaging/linux/register.sh"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-failures=0
-passes=0
-
-check() {  # description, command...
-  local what=$1; shift
-  if "$@"; then echo "ok - $what"; passes=$((passes + 1)); else echo "not ok - $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/../support/check.sh"
 
 listing() { (cd "$1" && find . -printf '%p %m\n' | sort; find . -type f -exec sha256sum {} + | sort); }
 
@@ -76,5 +70,4 @@ check "system-wide Firefox manifest" test -f \
 "$register" uninstall --system --root "$scratch/root" >/dev/null
 check "system-wide uninstall restores the tree" test "$before" == "$(listing "$scratch/root")"
 
-echo "$passes passed, $failures failed"
-((failures == 0))
+checks_done

@@ -29,12 +29,7 @@ trap 'dpkg-query -W quorvant-host >/dev/null 2>&1 && apt purge quorvant-host; rm
 before=$(snapshot)
 echo "-- install"
 apt install "$deb"
-failures=0
-passes=0
-check() {  # description, command...
-  local what=$1; shift
-  if "$@"; then echo "ok - $what"; passes=$((passes + 1)); else echo "not ok - $what"; failures=$((failures + 1)); fi
-}
+source "tests/support/check.sh"
 
 manifest_names_host() {  # manifest, member, expected value
   python3 - "$@" <<'PY'
@@ -77,5 +72,4 @@ echo "-- purge"
 apt purge quorvant-host
 check "the package is gone" bash -c "! dpkg-query -W quorvant-host 2>/dev/null | grep -q ."
 check "and left nothing behind" test "$before" == "$(snapshot)"
-echo "$passes passed, $failures failed"
-((failures == 0))
+checks_done

@@ -16,12 +16,7 @@ keys=('Google\Chrome' 'Microsoft\Edge' 'Chromium' 'Mozilla')
 folder=$WINEPREFIX/drive_c/Program\ Files/Quorvant
 scratch=$(mktemp -d)
 trap '"$wine" msiexec /x "$msi" /qn >/dev/null 2>&1; rm -rf "$scratch"' EXIT
-passes=0
-failures=0
-check() {  # description, command...
-  local what=$1; shift
-  if "$@"; then echo "ok - $what"; passes=$((passes + 1)); else echo "not ok - $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/../support/check.sh"
 msiexec() { "$wine" msiexec "$@" /qn > "$scratch/output" 2>&1; }
 fails() { ! "$@"; }
 
@@ -109,5 +104,4 @@ check "registered" registered HKLM '["chrome-extension://ingogkpkbkiidmpbpalbgoi
 check "uninstall" msiexec /x "$msi"
 check "leaves nothing" nothing_left
 
-echo "$passes passed, $failures failed"
-((failures == 0))
+checks_done

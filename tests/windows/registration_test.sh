@@ -33,13 +33,7 @@ remove_keys() {
 trap 'remove_keys; rm -rf "$scratch"' EXIT
 remove_keys
 packaged=(INSTALL.txt install.cmd quorvant_host.exe uninstall.cmd)
-passes=0
-failures=0
-
-check() {  # description, command...
-  local what=$1; shift
-  if "$@"; then echo "ok - $what"; passes=$((passes + 1)); else echo "not ok - $what"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/../support/check.sh"
 
 # Runs a script of the unpacked folder from that folder, as a user does.
 run_in() {  # folder, script, arguments...
@@ -217,5 +211,4 @@ check "uninstall /machine" exits_with 0 uninstall.cmd /machine
 check "removes every key per machine" no_keys HKLM
 check "the folder holds what was unpacked" folder_holds "${packaged[@]}"
 
-echo "$passes passed, $failures failed"
-((failures == 0))
+checks_done

@@ -1,0 +1,8 @@
+# Shared by the shell tests: `check DESCRIPTION COMMAND...` prints a TAP-like
+# line per check; `checks_done` prints the tally and fails on any failure.
+passes=0 failures=0
+check() {
+  local what=$1; shift
+  if "$@"; then echo "ok - $what"; passes=$((passes + 1)); else echo "not ok - $what"; failures=$((failures + 1)); fi
+}
+checks_done() { echo "$passes passed, $failures failed"; ((failures == 0)); }
