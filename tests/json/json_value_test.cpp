@@ -16,24 +16,6 @@ TEST(JsonValue, ATextLiteralIsAStringNeverABool) {
   static_assert(!std::is_constructible_v<JsonValue, const JsonValue*>);
 }
 
-TEST(JsonValue, FindsAChildByExactKeyOnly) {
-  auto request = parseText(u"{\"data\":{\"requestAction\":\"x\"},\"\":1,\"a\\u0000b\":2}");
-  ASSERT_NE(request, nullptr);
-  const std::pair<std::u16string, bool> cases[] = {
-      {u"data", true},
-      {u"", true},
-      {std::u16string(u"a\0b", 3), true},
-      {u"Data", false},
-      {u"requestAction", false},
-      {u"a", false},
-  };
-  for (const auto& [name, found] : cases) {
-    EXPECT_EQ(request->child(name) != nullptr, found) << ::testing::PrintToString(name);
-  }
-  EXPECT_EQ(request->asObject().size(), 3u);  // lookups never insert
-  EXPECT_EQ(request->child(static_cast<const char16_t*>(nullptr)), nullptr);
-}
-
 TEST(JsonValue, CopiesAreDeepEvenFromTheirOwnSubtree) {
   const std::u16string written = u"[{\"a\":[1,\"x\"]},{\"e\":\"\\u0000\\ud800\"},2.5]";
   auto source = parseText(written);

@@ -114,13 +114,4 @@ TEST_F(LogTest, TakenNameIsDrawnAgain) {
   EXPECT_EQ(logFiles().size(), 2u);
 }
 
-TEST(FunctionTag, KeepsTheQualifiedNameOnly) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"static bool vorna::DataSigned::signData(uint32_t, const char16_t*)",
-       "vorna::DataSigned::signData"},
-      {"std::vector<std::pair<int, int> > f(std::map<int, int>)", "f"},
-  };
-  for (const auto& [pretty, tag] : cases) EXPECT_EQ(logging::functionTag(pretty), tag);
-}
-
 }  // namespace
