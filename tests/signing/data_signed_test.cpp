@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
+#include <tuple>
 
-#include "text/base64.h"
 #include "tests/support/fake_library.h"
+#include "text/base64.h"
 
 using vorna::DataSigned;
 
@@ -41,158 +43,98 @@ class DataSignedTest : public ::testing::Test {
   }
 };
 
-struct CertificateCase {
+// The library calls, "Init1 Login" for "AvCmInit 1", "AvCmLogin".
+Calls calls(const std::string& names) {
+  Calls all;
+  std::istringstream in(names);
+  for (std::string name; in >> name;) {
+    const bool init = name.rfind("Init", 0) == 0;
+    all.push_back("AvCm" + (init ? "Init " + name.substr(4) : name));
+  }
+  return all;
+}
+
+struct FailureCase {
   const char* name;
   std::string faults;
-  bool ok;
-  std::u16string description;
-  Calls calls;
+  std::u16string container;
+  std::u16string description;  // empty: success
+  std::string calls;
 };
 
 TEST_F(DataSignedTest, GetCertificateWithOwnSessionKeepsCallOrderAndCleansUp) {
-  const CertificateCase cases[] = {
-      {"success", "", true, u"",
-       {"AvCmInit 1", "AvCmLogin", "AvCmGetObjectInfo", "AvCmGetCertAttr", "AvCmGetCertAttr",
-        "AvCmCloseHandle", "AvCmLogout", "AvCmInit 2"}},
-      {"startup fails", "AvCmInit=0x101", false, u"Key container not found",
-       {"AvCmInit 1", "AvCmGetErrorInfo"}},
-      {"object info fails", "AvCmGetObjectInfo=0x104", false, u"Invalid handle",
-       {"AvCmInit 1", "AvCmLogin", "AvCmGetObjectInfo", "AvCmGetErrorInfo", "AvCmLogout",
-        "AvCmInit 2"}},
-      {"size query fails", "AvCmGetCertAttr=0x107@1", false, u"Buffer too small",
-       {"AvCmInit 1", "AvCmLogin", "AvCmGetObjectInfo", "AvCmGetCertAttr", "AvCmGetErrorInfo",
-        "AvCmCloseHandle", "AvCmLogout", "AvCmInit 2"}},
-      {"second query fails", "AvCmGetCertAttr=0x107@2", false, u"Buffer too small",
-       {"AvCmInit 1", "AvCmLogin", "AvCmGetObjectInfo", "AvCmGetCertAttr", "AvCmGetCertAttr",
-        "AvCmGetErrorInfo", "AvCmCloseHandle", "AvCmLogout", "AvCmInit 2"}},
-      {"text lookup fails", "AvCmGetObjectInfo=0x1FF", false, u"unknow error",
-       {"AvCmInit 1", "AvCmLogin", "AvCmGetObjectInfo", "AvCmGetErrorInfo", "AvCmLogout",
-        "AvCmInit 2"}},
+  const FailureCase cases[] = {
+      {"success", "", u"C1", u"",
+       "Init1 Login GetObjectInfo GetCertAttr GetCertAttr CloseHandle Logout Init2"},
+      {"startup", "AvCmInit=0x101", u"C1", u"Key container not found", "Init1 GetErrorInfo"},
+      {"object info", "AvCmGetObjectInfo=0x104", u"C1", u"Invalid handle",
+       "Init1 Login GetObjectInfo GetErrorInfo Logout Init2"},
+      {"size query", "AvCmGetCertAttr=0x107@1", u"C1", u"Buffer too small",
+       "Init1 Login GetObjectInfo GetCertAttr GetErrorInfo CloseHandle Logout Init2"},
+      {"fetch", "AvCmGetCertAttr=0x107@2", u"C1", u"Buffer too small",
+       "Init1 Login GetObjectInfo GetCertAttr GetCertAttr GetErrorInfo CloseHandle Logout Init2"},
+      {"unknown code", "AvCmGetObjectInfo=0x1FF", u"C1", u"unknow error",
+       "Init1 Login GetObjectInfo GetErrorInfo Logout Init2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fake_.setFaults(c.faults);
     fake_.clearCalls();
     std::u16string description = u"untouched", certificate = u"untouched";
-    bool ok = DataSigned::getCertificate(77, u"C1", false, description, certificate);
-    EXPECT_EQ(ok, c.ok);
-    EXPECT_EQ(fake_.calls(), c.calls);
-    if (ok) {
-      EXPECT_EQ(description, u"untouched");
-      EXPECT_EQ(certificate, base64Of("CERT:C1"));
-    } else {
-      EXPECT_EQ(description, c.description);
-      EXPECT_EQ(certificate, u"untouched");
-    }
+    const bool ok = DataSigned::getCertificate(77, c.container, false, description, certificate);
+    EXPECT_EQ(ok, c.description.empty());
+    EXPECT_EQ(fake_.calls(), calls(c.calls));
+    EXPECT_EQ(description, ok ? u"untouched" : c.description);
+    EXPECT_EQ(certificate, ok ? base64Of("CERT:C1") : u"untouched");
   }
 }
 
-TEST_F(DataSignedTest, GetCertificateWithHandleOpensNoSession) {
-  std::uint32_t handle = openSession(u"Alice");
-  std::u16string description, certificate;
-  ASSERT_TRUE(DataSigned::getCertificate(handle, u"ignored", true, description, certificate));
-  EXPECT_EQ(certificate, base64Of("CERT:Alice"));
-  EXPECT_EQ(fake_.calls(), (Calls{"AvCmGetObjectInfo", "AvCmGetCertAttr", "AvCmGetCertAttr",
-                                  "AvCmCloseHandle"}));
-
-  fake_.clearCalls();
-  std::u16string closeDescription;
-  ASSERT_TRUE(DataSigned::closeProvider(handle, closeDescription));
-  ASSERT_FALSE(DataSigned::getCertificate(handle, u"", true, description, certificate));
-  EXPECT_EQ(description, u"Invalid handle");
-}
-
-TEST_F(DataSignedTest, ZeroByteCertificateSucceedsWithEmptyText) {
-  std::u16string description, certificate = u"untouched";
-  ASSERT_TRUE(DataSigned::getCertificate(0, u"empty-cert", false, description, certificate));
-  EXPECT_EQ(certificate, u"");
-}
-
-struct SignCase {
-  const char* name;
-  std::string faults;
-  std::u16string container;
-  bool ok;
-  std::u16string description;
-  Calls calls;
-};
-
 TEST_F(DataSignedTest, SignDataWithOwnSessionKeepsCallOrderAndCleansUp) {
-  const Calls open = {"AvCmInit 1", "AvCmLogin"};
-  const Calls close = {"AvCmLogout", "AvCmInit 2"};
-  auto with = [&](Calls middle) {
-    Calls all = open;
-    all.insert(all.end(), middle.begin(), middle.end());
-    all.insert(all.end(), close.begin(), close.end());
-    return all;
+  const FailureCase cases[] = {
+      {"success", "", u"C1", u"",
+       "Init1 Login OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2"},
+      {"login: no further call", "", u"missing-key", u"Key container not found",
+       "Init1 Login GetErrorInfo"},
+      {"open: no close", "AvCmOpenMsg=0x104", u"C1", u"Invalid handle",
+       "Init1 Login OpenMsg GetErrorInfo Logout Init2"},
+      {"signing, non-ASCII text", "", u"sign-fails", u"Ошибка подписи: ключ недоступен",
+       "Init1 Login OpenMsg MsgSign GetErrorInfo CloseHandle Logout Init2"},
+      {"size query", "AvCmGetMsg=0x108@1", u"C1", u"Message not signed",
+       "Init1 Login OpenMsg MsgSign GetMsg GetErrorInfo CloseHandle Logout Init2"},
+      {"fetch", "AvCmGetMsg=0x107@2", u"C1", u"Buffer too small",
+       "Init1 Login OpenMsg MsgSign GetMsg GetMsg GetErrorInfo CloseHandle Logout Init2"},
+      {"failed close changes nothing", "AvCmCloseHandle=0x104", u"C1", u"",
+       "Init1 Login OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2"},
   };
-  const SignCase cases[] = {
-      {"success", "", u"C1", true, u"",
-       with({"AvCmOpenMsg", "AvCmMsgSign", "AvCmGetMsg", "AvCmGetMsg", "AvCmCloseHandle"})},
-      {"login fails: no further call", "", u"missing-key", false, u"Key container not found",
-       {"AvCmInit 1", "AvCmLogin", "AvCmGetErrorInfo"}},
-      {"open fails: no close", "AvCmOpenMsg=0x104", u"C1", false, u"Invalid handle",
-       with({"AvCmOpenMsg", "AvCmGetErrorInfo"})},
-      {"signing fails with a non-ASCII text", "", u"sign-fails", false,
-       u"Ошибка подписи: ключ недоступен",
-       with({"AvCmOpenMsg", "AvCmMsgSign", "AvCmGetErrorInfo", "AvCmCloseHandle"})},
-      {"size query fails", "AvCmGetMsg=0x108@1", u"C1", false, u"Message not signed",
-       with({"AvCmOpenMsg", "AvCmMsgSign", "AvCmGetMsg", "AvCmGetErrorInfo", "AvCmCloseHandle"})},
-      {"fetch fails", "AvCmGetMsg=0x107@2", u"C1", false, u"Buffer too small",
-       with({"AvCmOpenMsg", "AvCmMsgSign", "AvCmGetMsg", "AvCmGetMsg", "AvCmGetErrorInfo",
-             "AvCmCloseHandle"})},
-      {"failed close changes nothing", "AvCmCloseHandle=0x104", u"C1", true, u"",
-       with({"AvCmOpenMsg", "AvCmMsgSign", "AvCmGetMsg", "AvCmGetMsg", "AvCmCloseHandle"})},
-  };
-  std::u16string path = writeData("hello");
+  const std::u16string path = writeData("hello");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fake_.setFaults(c.faults);
     fake_.clearCalls();
     std::u16string description = u"untouched", signature = u"untouched";
-    bool ok = DataSigned::signData(5, c.container, path, false, description, signature);
-    EXPECT_EQ(ok, c.ok);
-    EXPECT_EQ(fake_.calls(), c.calls);
-    if (ok) {
-      EXPECT_EQ(description, u"untouched");
-      EXPECT_EQ(signature, base64Of("SIGNED:C1:5:a430d84680aabd0b"));
-    } else {
-      EXPECT_EQ(description, c.description);
-      EXPECT_EQ(signature, u"untouched");
-    }
+    const bool ok = DataSigned::signData(5, c.container, path, false, description, signature);
+    EXPECT_EQ(ok, c.description.empty());
+    EXPECT_EQ(fake_.calls(), calls(c.calls));
+    EXPECT_EQ(description, ok ? u"untouched" : c.description);
+    EXPECT_EQ(signature, ok ? base64Of("SIGNED:C1:5:a430d84680aabd0b") : u"untouched");
   }
 }
 
 TEST_F(DataSignedTest, SignDataRejectsBadPathsBeforeSigning) {
-  const std::string fifo = dir_.path() + "/fifo";
+  const std::string fifo = dir_.path() + "/fifo";  // without a writer: must not wait
   ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
-  struct Case {
-    const char* name;
-    std::u16string path;
-    std::u16string description;
-    Calls calls;
+  const std::tuple<std::u16string, std::u16string, std::string> cases[] = {
+      {u"", u"Bad parameter fileData in action getSignature", ""},
+      {wide(dir_.path() + "/absent.bin"), u"Error open file data", "Init1 Login Logout Init2"},
+      {wide(fifo), u"Error open file data", "Init1 Login Logout Init2"},
   };
-  const Case cases[] = {
-      {"empty path: no library call", u"", u"Bad parameter fileData in action getSignature", {}},
-      {"missing file", wide(dir_.path() + "/absent.bin"), u"Error open file data",
-       {"AvCmInit 1", "AvCmLogin", "AvCmLogout", "AvCmInit 2"}},
-      {"a directory", dir_.widePath(), u"Error open file data",
-       {"AvCmInit 1", "AvCmLogin", "AvCmLogout", "AvCmInit 2"}},
-      {"a FIFO without a writer: no wait", wide(fifo), u"Error open file data",
-       {"AvCmInit 1", "AvCmLogin", "AvCmLogout", "AvCmInit 2"}},
-      {"a device", u"/dev/zero", u"Error open file data",
-       {"AvCmInit 1", "AvCmLogin", "AvCmLogout", "AvCmInit 2"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [path, expected, made] : cases) {
     for (bool useHandle : {false, true}) {
       fake_.clearCalls();
       std::u16string description, signature;
-      EXPECT_FALSE(DataSigned::signData(0, u"C1", c.path, useHandle, description, signature));
-      EXPECT_EQ(description, c.description);
-      if (!useHandle) {
-        EXPECT_EQ(fake_.calls(), c.calls);
-      }
+      EXPECT_FALSE(DataSigned::signData(0, u"C1", path, useHandle, description, signature));
+      EXPECT_EQ(description, expected);
+      EXPECT_TRUE(useHandle || fake_.calls() == calls(made)) << made;
     }
   }
 }
@@ -201,17 +143,6 @@ TEST_F(DataSignedTest, EmptyDataFileIsHandedToTheLibrary) {
   std::u16string description, signature;
   ASSERT_TRUE(DataSigned::signData(0, u"C1", writeData(""), false, description, signature));
   EXPECT_EQ(signature, base64Of("SIGNED:C1:0:cbf29ce484222325"));
-}
-
-TEST_F(DataSignedTest, SignDataWithHandleUsesThatSession) {
-  std::uint32_t handle = openSession(u"Bob");
-  std::u16string description, signature;
-  ASSERT_TRUE(DataSigned::signData(handle, u"", writeData("hello"), true, description, signature));
-  EXPECT_EQ(signature, base64Of("SIGNED:Bob:5:a430d84680aabd0b"));
-  EXPECT_EQ(fake_.calls(), (Calls{"AvCmOpenMsg", "AvCmMsgSign", "AvCmGetMsg", "AvCmGetMsg",
-                                  "AvCmCloseHandle"}));
-  std::u16string ignored;
-  DataSigned::closeProvider(handle, ignored);
 }
 
 TEST_F(DataSignedTest, CloseProviderReportsTheLastFailure) {
@@ -234,9 +165,9 @@ TEST_F(DataSignedTest, CloseProviderReportsTheLastFailure) {
     std::u16string description = u"untouched";
     EXPECT_EQ(DataSigned::closeProvider(handle, description), c.ok);
     EXPECT_EQ(description, c.description);
-    Calls calls = fake_.calls();
-    calls.erase(std::remove(calls.begin(), calls.end(), "AvCmGetErrorInfo"), calls.end());
-    EXPECT_EQ(calls, (Calls{"AvCmLogout", "AvCmInit 2"})) << "shutdown always follows";
+    Calls made = fake_.calls();
+    made.erase(std::remove(made.begin(), made.end(), "AvCmGetErrorInfo"), made.end());
+    EXPECT_EQ(made, calls("Logout Init2")) << "shutdown always follows";
     fake_.setFaults("");
   }
 }

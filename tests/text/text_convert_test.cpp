@@ -9,13 +9,6 @@
 // fuzz/utf_convert_fuzzer.cpp over its corpus in every test build.
 namespace {
 
-TEST(AnsiConversions, ForwardToThePlatformCodePage) {
-  EXPECT_EQ(ansiToWide(""), u"");
-  EXPECT_EQ(wideToAnsi(u""), "");
-  EXPECT_EQ(ansiToWide("/\xD0\x9F\xC3"), u"/\x041F\xFFFD");
-  EXPECT_EQ(wideToAnsi(u"/\x041F\xD800"), "/\xD0\x9F?");
-}
-
 TEST(Utf8Length, CountsExactlyWhatTheEncoderWrites) {
   const std::u16string texts[] = {u"",
                                   u"a\u00e9\u0416\u20ac",
