@@ -36,9 +36,6 @@ class Pkcs11HostTest : public HostTest {
     bytes << std::ifstream(path(name), std::ios::binary).rdbuf();
     return bytes.str();
   }
-  void writeFile(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-  }
 
   // The defaults less those that `overrides` replace, then the overrides.
   Environment tokenEnvironment(const Environment& overrides = {}) const {
@@ -97,19 +94,6 @@ class Pkcs11HostTest : public HostTest {
     return answers;
   }
 
-  // `openssl cms -verify` of a Base64 signature over the file `data`,
-  // trusting the Base64 DER certificate. True when it accepts.
-  bool opensslVerifies(const std::string& signature, const std::string& certificate,
-                       const std::string& data) const {
-    writeFile("signature.der", fromBase64(signature).value_or(""));
-    writeFile("certificate.der", fromBase64(certificate).value_or(""));
-    std::string command = "openssl x509 -inform DER -in " + path("certificate.der") + " -out " +
-                          path("certificate.pem") + " && openssl cms -verify -binary " +
-                          "-inform DER -in " + path("signature.der") + " -content " + path(data) +
-                          " -CAfile " + path("certificate.pem") + " -out /dev/null 2>/dev/null";
-    return std::system(command.c_str()) == 0;
-  }
-
   static TempDir* tokens_;
 };
 
@@ -117,8 +101,8 @@ TempDir* Pkcs11HostTest::tokens_ = nullptr;
 
 TEST_F(Pkcs11HostTest, EcdsaAndRsaKeysSignVerifiablyWithOnePinPerSession) {
   const std::string content = "Quorvant signs \x01\x02 with a token\n";
-  writeFile("data.bin", content);
-  writeFile("altered.bin", content + " ");
+  writeFile(path("data.bin"), content);
+  writeFile(path("altered.bin"), content + " ");
   for (const std::string container : {"ec", "T1/rsa"}) {
     std::remove(path("pinentry.log").c_str());
     std::vector<std::string> answers = browserSession(container);
@@ -128,8 +112,9 @@ TEST_F(Pkcs11HostTest, EcdsaAndRsaKeysSignVerifiablyWithOnePinPerSession) {
     }
     std::string certificate = dataString(answers[1], u"certificate").value_or("");
     std::string signature = dataString(answers[2], u"signature").value_or("");
-    EXPECT_TRUE(opensslVerifies(signature, certificate, "data.bin")) << container;
-    EXPECT_FALSE(opensslVerifies(signature, certificate, "altered.bin")) << container;
+    EXPECT_TRUE(opensslVerifies(tempPath(), signature, certificate, path("data.bin"))) << container;
+    EXPECT_FALSE(opensslVerifies(tempPath(), signature, certificate, path("altered.bin")))
+        << container;
     // The token's own certificate, DER; one PIN dialog naming token and key.
     std::string key = container == "ec" ? "ec" : "rsa";
     std::ifstream der(tokens_->path() + "/" + key + ".cert.der", std::ios::binary);
@@ -144,8 +129,8 @@ TEST_F(Pkcs11HostTest, EcdsaAndRsaKeysSignVerifiablyWithOnePinPerSession) {
 // Every failure is an answer with a plain text, never a hang or a crash, and
 // never the PIN.
 TEST_F(Pkcs11HostTest, FailuresReadAsPlainWords) {
-  writeFile("not-a-module.so", "text");
-  writeFile("default.conf", "# chosen key\ndefault = T1/ec\n");
+  writeFile(path("not-a-module.so"), "text");
+  writeFile(path("default.conf"), "# chosen key\ndefault = T1/ec\n");
   const struct {
     const char* container;
     Environment overrides;
@@ -197,7 +182,7 @@ TEST_F(Pkcs11HostTest, FailuresReadAsPlainWords) {
 // in plain words, the host goes on and the session still closes. Last, as
 // the suite's tokens are gone afterwards.
 TEST_F(Pkcs11HostTest, TokenGoneDuringASessionFailsInPlainWords) {
-  writeFile("data.bin", "abc");
+  writeFile(path("data.bin"), "abc");
   std::vector<std::string> answers =
       browserSession("ec", [] { std::filesystem::remove_all(tokens_->path() + "/tokens"); });
   ASSERT_EQ(4u, answers.size());
