@@ -1,6 +1,7 @@
 // The built host with the PKCS#11 library in place of the test double, over
 // SoftHSM2 tokens (softhsm_tokens.sh) and the scripted pinentry, run as a
 // browser runs it; OpenSSL's command line judges the signatures.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,14 +47,14 @@ class Pkcs11HostTest : public HostTest {
                             "QUORVANT_PINENTRY=" QUORVANT_PKCS11_TESTS "/scripted_pinentry.sh",
                             "PINENTRY_PIN=1234",
                             "PINENTRY_LOG=" + path("pinentry.log")};
-    Environment chosen;
+    Environment chosen = overrides;
     for (const std::string& entry : defaults) {
-      std::string name = entry.substr(0, entry.find('=') + 1);
-      bool replaced = false;
-      for (const std::string& given : overrides) replaced = replaced || given.rfind(name, 0) == 0;
-      if (!replaced) chosen.push_back(entry);
+      const std::string name = entry.substr(0, entry.find('=') + 1);
+      if (std::none_of(overrides.begin(), overrides.end(),
+                       [&](const std::string& given) { return given.rfind(name, 0) == 0; })) {
+        chosen.push_back(entry);
+      }
     }
-    chosen.insert(chosen.end(), overrides.begin(), overrides.end());
     return environment(chosen);
   }
   HostRun askToken(const std::vector<std::string>& requests,

@@ -69,8 +69,6 @@ std::uint64_t fnv1a(const void* data, std::uint32_t length) {
 
 std::string errorText(std::uint32_t code) {
   switch (code) {
-    case 0:
-      return "No error";
     case kContainerNotFound:
       return "Key container not found";
     case kSignFailed:
@@ -79,8 +77,6 @@ std::string errorText(std::uint32_t code) {
       return "Invalid handle";
     case kNotInitialised:
       return "Library not initialised";
-    case kBadLogin:
-      return "Bad login parameters";
     case kBufferTooSmall:
       return "Buffer too small";
     case kNotSigned:
