@@ -17,10 +17,6 @@ namespace {
 std::string request(const std::string& data) {
   return R"({"contentId":"1","data":{)" + data + "}}";
 }
-std::string certificateOf(const std::string& container) {
-  return request(R"("requestAction":"getCertificate","containerName":")" + container + "\"");
-}
-
 class Pkcs11HostTest : public HostTest {
  protected:
   static void SetUpTestSuite() {
@@ -57,13 +53,6 @@ class Pkcs11HostTest : public HostTest {
     }
     return environment(chosen);
   }
-  HostRun askToken(const std::vector<std::string>& requests,
-                   const Environment& overrides = {}) const {
-    std::string input;
-    for (const std::string& body : requests) input += frame(body);
-    return runHost(input, tokenEnvironment(overrides));
-  }
-
   // What a browser does in one host: open a session on `container`, fetch
   // the certificate, sign the file `data`, close. The four answers.
   std::vector<std::string> browserSession(
@@ -167,7 +156,9 @@ TEST_F(Pkcs11HostTest, FailuresReadAsPlainWords) {
       {"T1/ec", {"QUORVANT_PKCS11_MODULE="}, ""},
   };
   for (const auto& test : kCases) {
-    HostRun run = askToken({certificateOf(test.container)}, test.overrides);
+    HostRun run = runHost(frame(request(R"("requestAction":"getCertificate","containerName":")" +
+                                        std::string(test.container) + "\"")),
+                          tokenEnvironment(test.overrides));
     ASSERT_EQ(1u, run.answers.size()) << test.container << run.errors;
     EXPECT_EQ(*test.description == '\0' ? "success" : "error",
               dataString(run.answers[0], u"result").value_or(""))
