@@ -1,6 +1,7 @@
 // The built host with the PKCS#11 library in place of the test double, over
 // SoftHSM2 tokens (softhsm_tokens.sh) and the scripted pinentry, run as a
 // browser runs it; OpenSSL's command line judges the signatures.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,10 +17,6 @@ namespace {
 std::string request(const std::string& data) {
   return R"({"contentId":"1","data":{)" + data + "}}";
 }
-std::string certificateOf(const std::string& container) {
-  return request(R"("requestAction":"getCertificate","containerName":")" + container + "\"");
-}
-
 class Pkcs11HostTest : public HostTest {
  protected:
   static void SetUpTestSuite() {
@@ -36,9 +33,6 @@ class Pkcs11HostTest : public HostTest {
     bytes << std::ifstream(path(name), std::ios::binary).rdbuf();
     return bytes.str();
   }
-  void writeFile(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-  }
 
   // The defaults less those that `overrides` replace, then the overrides.
   Environment tokenEnvironment(const Environment& overrides = {}) const {
@@ -49,23 +43,16 @@ class Pkcs11HostTest : public HostTest {
                             "QUORVANT_PINENTRY=" QUORVANT_PKCS11_TESTS "/scripted_pinentry.sh",
                             "PINENTRY_PIN=1234",
                             "PINENTRY_LOG=" + path("pinentry.log")};
-    Environment chosen;
+    Environment chosen = overrides;
     for (const std::string& entry : defaults) {
-      std::string name = entry.substr(0, entry.find('=') + 1);
-      bool replaced = false;
-      for (const std::string& given : overrides) replaced = replaced || given.rfind(name, 0) == 0;
-      if (!replaced) chosen.push_back(entry);
+      const std::string name = entry.substr(0, entry.find('=') + 1);
+      if (std::none_of(overrides.begin(), overrides.end(),
+                       [&](const std::string& given) { return given.rfind(name, 0) == 0; })) {
+        chosen.push_back(entry);
+      }
     }
-    chosen.insert(chosen.end(), overrides.begin(), overrides.end());
     return environment(chosen);
   }
-  HostRun askToken(const std::vector<std::string>& requests,
-                   const Environment& overrides = {}) const {
-    std::string input;
-    for (const std::string& body : requests) input += frame(body);
-    return runHost(input, tokenEnvironment(overrides));
-  }
-
   // What a browser does in one host: open a session on `container`, fetch
   // the certificate, sign the file `data`, close. The four answers.
   std::vector<std::string> browserSession(
@@ -97,19 +84,6 @@ class Pkcs11HostTest : public HostTest {
     return answers;
   }
 
-  // `openssl cms -verify` of a Base64 signature over the file `data`,
-  // trusting the Base64 DER certificate. True when it accepts.
-  bool opensslVerifies(const std::string& signature, const std::string& certificate,
-                       const std::string& data) const {
-    writeFile("signature.der", fromBase64(signature).value_or(""));
-    writeFile("certificate.der", fromBase64(certificate).value_or(""));
-    std::string command = "openssl x509 -inform DER -in " + path("certificate.der") + " -out " +
-                          path("certificate.pem") + " && openssl cms -verify -binary " +
-                          "-inform DER -in " + path("signature.der") + " -content " + path(data) +
-                          " -CAfile " + path("certificate.pem") + " -out /dev/null 2>/dev/null";
-    return std::system(command.c_str()) == 0;
-  }
-
   static TempDir* tokens_;
 };
 
@@ -117,8 +91,8 @@ TempDir* Pkcs11HostTest::tokens_ = nullptr;
 
 TEST_F(Pkcs11HostTest, EcdsaAndRsaKeysSignVerifiablyWithOnePinPerSession) {
   const std::string content = "Quorvant signs \x01\x02 with a token\n";
-  writeFile("data.bin", content);
-  writeFile("altered.bin", content + " ");
+  writeFile(path("data.bin"), content);
+  writeFile(path("altered.bin"), content + " ");
   for (const std::string container : {"ec", "T1/rsa"}) {
     std::remove(path("pinentry.log").c_str());
     std::vector<std::string> answers = browserSession(container);
@@ -128,8 +102,9 @@ TEST_F(Pkcs11HostTest, EcdsaAndRsaKeysSignVerifiablyWithOnePinPerSession) {
     }
     std::string certificate = dataString(answers[1], u"certificate").value_or("");
     std::string signature = dataString(answers[2], u"signature").value_or("");
-    EXPECT_TRUE(opensslVerifies(signature, certificate, "data.bin")) << container;
-    EXPECT_FALSE(opensslVerifies(signature, certificate, "altered.bin")) << container;
+    EXPECT_TRUE(opensslVerifies(tempPath(), signature, certificate, path("data.bin"))) << container;
+    EXPECT_FALSE(opensslVerifies(tempPath(), signature, certificate, path("altered.bin")))
+        << container;
     // The token's own certificate, DER; one PIN dialog naming token and key.
     std::string key = container == "ec" ? "ec" : "rsa";
     std::ifstream der(tokens_->path() + "/" + key + ".cert.der", std::ios::binary);
@@ -144,8 +119,8 @@ TEST_F(Pkcs11HostTest, EcdsaAndRsaKeysSignVerifiablyWithOnePinPerSession) {
 // Every failure is an answer with a plain text, never a hang or a crash, and
 // never the PIN.
 TEST_F(Pkcs11HostTest, FailuresReadAsPlainWords) {
-  writeFile("not-a-module.so", "text");
-  writeFile("default.conf", "# chosen key\ndefault = T1/ec\n");
+  writeFile(path("not-a-module.so"), "text");
+  writeFile(path("default.conf"), "# chosen key\ndefault = T1/ec\n");
   const struct {
     const char* container;
     Environment overrides;
@@ -181,7 +156,9 @@ TEST_F(Pkcs11HostTest, FailuresReadAsPlainWords) {
       {"T1/ec", {"QUORVANT_PKCS11_MODULE="}, ""},
   };
   for (const auto& test : kCases) {
-    HostRun run = askToken({certificateOf(test.container)}, test.overrides);
+    HostRun run = runHost(frame(request(R"("requestAction":"getCertificate","containerName":")" +
+                                        std::string(test.container) + "\"")),
+                          tokenEnvironment(test.overrides));
     ASSERT_EQ(1u, run.answers.size()) << test.container << run.errors;
     EXPECT_EQ(*test.description == '\0' ? "success" : "error",
               dataString(run.answers[0], u"result").value_or(""))
@@ -197,7 +174,7 @@ TEST_F(Pkcs11HostTest, FailuresReadAsPlainWords) {
 // in plain words, the host goes on and the session still closes. Last, as
 // the suite's tokens are gone afterwards.
 TEST_F(Pkcs11HostTest, TokenGoneDuringASessionFailsInPlainWords) {
-  writeFile("data.bin", "abc");
+  writeFile(path("data.bin"), "abc");
   std::vector<std::string> answers =
       browserSession("ec", [] { std::filesystem::remove_all(tokens_->path() + "/tokens"); });
   ASSERT_EQ(4u, answers.size());

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -201,10 +203,10 @@ std::string HostProcess::errorOutput() const {
 
 // The kernel's view of the process: a spawned child's rusage would also
 // count this process's memory, shared until exec.
-long HostProcess::peakResidentKiB() const {
+long HostProcess::memoryKiB(const char* field) const {
   std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
   for (std::string line; std::getline(status, line);) {
-    if (startsWith(line, "VmHWM:")) return std::stol(line.substr(6));
+    if (startsWith(line, field)) return std::stol(line.substr(std::strlen(field)));
   }
   return -1;
 }
@@ -237,6 +239,21 @@ HostRun runHost(const std::string& input, const Environment& environment, const 
   run.errors = process.errorOutput();
   if (process.timedOut()) run.errors += "\n[the host made no progress for the time limit]";
   return run;
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool opensslVerifies(const std::string& dir, const std::string& signature,
+                     const std::string& certificate, const std::string& data) {
+  writeFile(dir + "/signature.der", fromBase64(signature).value_or(""));
+  writeFile(dir + "/certificate.der", fromBase64(certificate).value_or(""));
+  const std::string command = "openssl x509 -inform DER -in " + dir + "/certificate.der -out " +
+                              dir + "/certificate.pem && openssl cms -verify -binary -inform DER " +
+                              "-in " + dir + "/signature.der -content " + data + " -CAfile " + dir +
+                              "/certificate.pem -out /dev/null 2>/dev/null";
+  return std::system(command.c_str()) == 0;
 }
 
 std::string toBase64(const std::string& bytes) {

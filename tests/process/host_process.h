@@ -51,8 +51,9 @@ class HostProcess {
   int waitForExit();
   std::string errorOutput() const;
   bool timedOut() const { return timedOut_; }
-  // The host's own peak resident set in KiB; -1 when it cannot be read.
-  long peakResidentKiB() const;
+  // The host's own memory in KiB from its /proc status line `field` (VmHWM
+  // the peak, VmRSS now); -1 when it cannot be read.
+  long memoryKiB(const char* field = "VmHWM:") const;
   // Output bytes read but forming no whole frame.
   const std::string& unread() const { return pending_; }
 
@@ -79,6 +80,13 @@ struct HostRun {
 };
 HostRun runHost(const std::string& input, const Environment& environment,
                 const std::string& host = "");
+
+void writeFile(const std::string& path, const std::string& bytes);
+
+// `openssl cms -verify` of a Base64 signature over the file `data`, trusting
+// the Base64 DER certificate; its work files go to `dir`. True when it accepts.
+bool opensslVerifies(const std::string& dir, const std::string& signature,
+                     const std::string& certificate, const std::string& data);
 
 std::string toBase64(const std::string& bytes);
 std::optional<std::string> fromBase64(const std::string& text);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -38,49 +37,37 @@ std::pair<std::string, std::string> mixed(int host, int index, const std::string
   const std::string dir = index % 8 == 2 ? ",\"workingDirectory\":\"" + work + "\"" : "";
   const std::string echoedDir =
       index % 8 == 2 ? ",\"workingDirectory\":\"" + escaped(work) + "\"" : "";
+  auto body = [&id](const std::string& data) { return "{" + id + ",\"data\":{" + data + "}}"; };
   switch (index % 8) {
     case 0:
-      return {"{" + id + R"(,"data":{"requestAction":"openCryptoProvider","containerName":"C1"}})",
-              "{" + id + R"(,"data":{"containerName":"C1",)" + handle +
-                  R"(,"requestAction":"openCryptoProvider","result":"success"}})"};
+      return {body(R"("requestAction":"openCryptoProvider","containerName":"C1")"),
+              body(R"("containerName":"C1",)" + handle +
+                   R"(,"requestAction":"openCryptoProvider","result":"success")")};
     case 1:
-      return {"{" + id + R"(,"data":{"requestAction":"getCertificate",)" + handle + "}}",
-              "{" + id + R"(,"data":{"certificate":"Q0VSVDpDMQ==",)" + handle +
-                  R"(,"requestAction":"getCertificate","result":"success"}})"};
+      return {body(R"("requestAction":"getCertificate",)" + handle),
+              body(R"("certificate":"Q0VSVDpDMQ==",)" + handle +
+                   R"(,"requestAction":"getCertificate","result":"success")")};
     case 2:
     case 3:
-      return {"{" + id + R"(,"data":{"requestAction":"getSignature",)" + handle +
-                  R"(,"contentFile":")" + toBase64(content) + "\"" + dir + "}}",
-              "{" + id + R"(,"data":{)" + handle +
-                  R"(,"requestAction":"getSignature","result":"success",)"
-                  R"("signature":")" +
-                  toBase64(signedMessage("C1", content)) + "\"" + echoedDir + "}}"};
+      return {body(R"("requestAction":"getSignature",)" + handle + R"(,"contentFile":")" +
+                   toBase64(content) + "\"" + dir),
+              body(handle + R"(,"requestAction":"getSignature","result":"success","signature":")" +
+                   toBase64(signedMessage("C1", content)) + "\"" + echoedDir)};
     case 4:
-      return {"{" + id + R"(,"data":{"requestAction":"noSuchAction"}})",
-              "{" + id +
-                  R"(,"data":{"description":"Unknow request action noSuchAction",)"
-                  R"("requestAction":"noSuchAction","result":"error"}})"};
+      return {body(R"("requestAction":"noSuchAction")"),
+              body(R"("description":"Unknow request action noSuchAction",)"
+                   R"("requestAction":"noSuchAction","result":"error")")};
     case 5:
-      return {"{" + id + R"(,"data":{"requestAction":"closeCryptoProvider",)" + handle + "}}",
-              "{" + id + R"(,"data":{)" + handle +
-                  R"(,"requestAction":"closeCryptoProvider","result":"success"}})"};
+      return {body(R"("requestAction":"closeCryptoProvider",)" + handle),
+              body(handle + R"(,"requestAction":"closeCryptoProvider","result":"success")")};
     case 6:
       return {index % 16 == 6 ? "[\"not an object\"]" : "{\"contentId\":\"\xff\"}", ""};
     default:
       return {
-          "{" + id + R"(,"data":{"requestAction":"closeCryptoProvider"}})",
-          "{" + id +
-              R"(,"data":{"description":"Bad parameter handleProvider in action )"
-              R"(closeCryptoProvider","requestAction":"closeCryptoProvider","result":"error"}})"};
+          body(R"("requestAction":"closeCryptoProvider")"),
+          body(R"("description":"Bad parameter handleProvider in action )"
+               R"(closeCryptoProvider","requestAction":"closeCryptoProvider","result":"error")")};
   }
-}
-
-long residentKiB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
 }
 
 class HostStress : public HostTest {
@@ -153,9 +140,9 @@ TEST_F(HostStress, HundredThousandSmallRequestsKeepMemoryFlat) {
     std::optional<std::string> answer = host.readFrame();
     if (!answer) break;
     if (*answer != expected && ++mismatches <= 5) ADD_FAILURE() << *answer << "\n" << expected;
-    if (++answers == kWarmUp) warmKiB = residentKiB(host.pid());
+    if (++answers == kWarmUp) warmKiB = host.memoryKiB("VmRSS:");
   }
-  const long endKiB = residentKiB(host.pid());
+  const long endKiB = host.memoryKiB("VmRSS:");
   writer.join();
   host.closeInput();
   EXPECT_EQ(kRequests / 8 * 7, answers);

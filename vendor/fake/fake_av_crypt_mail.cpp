@@ -50,14 +50,6 @@ void appendRecord(const std::string& line) {
   (void)std::fputs((line + "\n").c_str(), file.get());
 }
 
-// Keeps a record line on one line whatever bytes a container name holds.
-std::string printable(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return text;
-}
-
 std::string loginContainer(std::uint32_t count, const AvCmLoginParam* params) {
   if (count != 1 || !params || params->code != AVCM_PARAM_CONTAINER_NAME || !params->value) {
     return std::string();
@@ -77,8 +69,6 @@ std::uint64_t fnv1a(const void* data, std::uint32_t length) {
 
 std::string errorText(std::uint32_t code) {
   switch (code) {
-    case 0:
-      return "No error";
     case kContainerNotFound:
       return "Key container not found";
     case kSignFailed:
@@ -87,8 +77,6 @@ std::string errorText(std::uint32_t code) {
       return "Invalid handle";
     case kNotInitialised:
       return "Library not initialised";
-    case kBadLogin:
-      return "Bad login parameters";
     case kBufferTooSmall:
       return "Buffer too small";
     case kNotSigned:
@@ -132,15 +120,13 @@ class FakeLibrary {
   }
 
   // Runs one operation: an injected fault replaces it entirely; either way
-  // the call leaves one record line. `body` may add to the line's outcome.
+  // the call leaves one record line.
   template <typename Body>
-  std::uint32_t perform(const char* operation, const std::string& variant,
-                        const std::string& arguments, Body body) {
+  std::uint32_t perform(const char* operation, const std::string& arguments, Body body) {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::string outcome;
     std::uint32_t status = 0;
-    if (!faults_.failsCall(operation, variant, status)) status = body(outcome);
-    appendRecord(std::string(operation) + " " + arguments + " -> " + decimal(status) + outcome);
+    if (!faults_.failsCall(operation, status)) status = body();
+    appendRecord(std::string(operation) + " " + arguments + " -> " + decimal(status));
     return status;
   }
 
@@ -156,7 +142,7 @@ class FakeLibrary {
   }
 
   std::uint32_t login(std::uint32_t count, const AvCmLoginParam* params, std::uint32_t* provider,
-                      std::uint32_t flags, std::string& outcome) {
+                      std::uint32_t flags) {
     if (startups_ == 0) return kNotInitialised;
     if (!provider || flags != 0) return kBadArgument;
     std::string container = loginContainer(count, params);
@@ -168,7 +154,6 @@ class FakeLibrary {
     if (container.compare(0, 7, "missing") == 0) return kContainerNotFound;
     *provider = nextProvider_++;
     sessions_[*provider] = container;
-    outcome = " handle=" + decimal(*provider);
     return 0;
   }
 
@@ -180,13 +165,12 @@ class FakeLibrary {
   }
 
   std::uint32_t openMessage(std::uint32_t provider, const void* data, std::uint32_t length,
-                            std::uint32_t* message, std::uint32_t flags, std::string& outcome) {
+                            std::uint32_t* message, std::uint32_t flags) {
     const auto session = sessions_.find(provider);
     if (session == sessions_.end()) return kInvalidHandle;
     if (!message || (!data && length > 0) || flags != kOpenFlags) return kBadArgument;
     *message = nextMessage_++;
     messages_[*message] = Message{session->second, length, fnv1a(data, length), false};
-    outcome = " handle=" + decimal(*message);
     return 0;
   }
 
@@ -223,7 +207,7 @@ class FakeLibrary {
   }
 
   std::uint32_t getObjectInfo(std::uint32_t provider, std::uint32_t infoCode, void* value,
-                              std::uint32_t* size, std::uint32_t flags, std::string& outcome) {
+                              std::uint32_t* size, std::uint32_t flags) {
     const auto session = sessions_.find(provider);
     if (session == sessions_.end()) return kInvalidHandle;
     if (infoCode != kCertificateInfo || !value || !size || *size != sizeof(std::uint32_t) ||
@@ -234,7 +218,6 @@ class FakeLibrary {
     const std::string& container = session->second;
     certificates_[certificate] = container == "empty-cert" ? std::string() : "CERT:" + container;
     std::memcpy(value, &certificate, sizeof certificate);
-    outcome = " handle=" + decimal(certificate);
     return 0;
   }
 
@@ -275,10 +258,6 @@ class FakeLibrary {
 // process that never called the library.
 FakeLibrary fakeLibrary;
 
-std::string bufferArguments(const void* buffer, const std::uint32_t* length) {
-  return std::string(buffer ? "buffer " : "null ") + (length ? decimal(*length) : "-");
-}
-
 }  // namespace
 
 extern "C" {
@@ -286,79 +265,62 @@ extern "C" {
 AVCM_API std::uint32_t AVCM_CALL AvCmInit(std::uint32_t flags) {
   const std::string chatter = environmentValue("AVCM_FAKE_STDOUT");
   if (!chatter.empty()) avcm_fake::echoToStandardOutput(chatter + "\n");
-  const std::string variant = flags == AVCMF_STARTUP    ? "AvCmInit:1"
-                              : flags == AVCMF_SHUTDOWN ? "AvCmInit:2"
-                                                        : "";
-  return fakeLibrary.perform("AvCmInit", variant, decimal(flags),
-                             [&](std::string&) { return fakeLibrary.init(flags); });
+  return fakeLibrary.perform("AvCmInit", decimal(flags), [&] { return fakeLibrary.init(flags); });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmLogin(std::uint32_t paramCount, const AvCmLoginParam* params,
                                            std::uint32_t* provider, std::uint32_t flags) {
-  const std::string container = loginContainer(paramCount, params);
   return fakeLibrary.perform(
-      "AvCmLogin", "", decimal(paramCount) + " " + (container.empty() ? "-" : printable(container)),
-      [&](std::string& outcome) {
-        return fakeLibrary.login(paramCount, params, provider, flags, outcome);
-      });
+      "AvCmLogin", "", [&] { return fakeLibrary.login(paramCount, params, provider, flags); });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmLogout(std::uint32_t provider, std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmLogout", "", decimal(provider),
-                             [&](std::string&) { return fakeLibrary.logout(provider, flags); });
+  return fakeLibrary.perform("AvCmLogout", "", [&] { return fakeLibrary.logout(provider, flags); });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmOpenMsg(std::uint32_t provider, const void* data,
                                              std::uint32_t length, std::uint32_t* message,
                                              std::uint32_t flags) {
-  return fakeLibrary.perform(
-      "AvCmOpenMsg", "", decimal(provider) + " " + decimal(length), [&](std::string& outcome) {
-        return fakeLibrary.openMessage(provider, data, length, message, flags, outcome);
-      });
+  return fakeLibrary.perform("AvCmOpenMsg", "", [&] {
+    return fakeLibrary.openMessage(provider, data, length, message, flags);
+  });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmMsgSign(std::uint32_t message, std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmMsgSign", "", decimal(message),
-                             [&](std::string&) { return fakeLibrary.sign(message, flags); });
+  return fakeLibrary.perform("AvCmMsgSign", "", [&] { return fakeLibrary.sign(message, flags); });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmGetMsg(std::uint32_t message, void* buffer,
                                             std::uint32_t* length, std::uint32_t flags) {
   return fakeLibrary.perform(
-      "AvCmGetMsg", "", decimal(message) + " " + bufferArguments(buffer, length),
-      [&](std::string&) { return fakeLibrary.getMessage(message, buffer, length, flags); });
+      "AvCmGetMsg", "", [&] { return fakeLibrary.getMessage(message, buffer, length, flags); });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmCloseHandle(std::uint32_t handle, std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmCloseHandle", "", decimal(handle),
-                             [&](std::string&) { return fakeLibrary.closeHandle(handle, flags); });
+  return fakeLibrary.perform("AvCmCloseHandle", "",
+                             [&] { return fakeLibrary.closeHandle(handle, flags); });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmGetCertAttr(std::uint32_t certificate, std::uint32_t attribute,
                                                  std::uint32_t index, void* buffer,
                                                  std::uint32_t* length, std::uint32_t flags) {
-  return fakeLibrary.perform(
-      "AvCmGetCertAttr", "",
-      decimal(certificate) + " " + decimal(attribute) + " " + bufferArguments(buffer, length),
-      [&](std::string&) {
-        return fakeLibrary.getCertAttr(certificate, attribute, index, buffer, length, flags);
-      });
+  return fakeLibrary.perform("AvCmGetCertAttr", "", [&] {
+    return fakeLibrary.getCertAttr(certificate, attribute, index, buffer, length, flags);
+  });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmGetObjectInfo(std::uint32_t provider, std::uint32_t infoCode,
                                                    void* value, std::uint32_t* size,
                                                    std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmGetObjectInfo", "", decimal(provider) + " " + decimal(infoCode),
-                             [&](std::string& outcome) {
-                               return fakeLibrary.getObjectInfo(provider, infoCode, value, size,
-                                                                flags, outcome);
-                             });
+  return fakeLibrary.perform("AvCmGetObjectInfo", "", [&] {
+    return fakeLibrary.getObjectInfo(provider, infoCode, value, size, flags);
+  });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmGetErrorInfo(std::uint32_t provider, std::uint32_t code,
                                                   std::uint32_t kind, char* buffer,
                                                   std::uint32_t* size, std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmGetErrorInfo", "", decimal(code), [&](std::string&) {
+  return fakeLibrary.perform("AvCmGetErrorInfo", decimal(code), [&] {
     return fakeLibrary.getErrorInfo(provider, code, kind, buffer, size, flags);
   });
 }

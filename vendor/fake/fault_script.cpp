@@ -9,7 +9,7 @@ namespace avcm_fake {
 namespace {
 
 const std::string kFaultTargets =
-    " AvCmInit AvCmInit:1 AvCmInit:2 AvCmLogin AvCmLogout AvCmOpenMsg AvCmMsgSign AvCmGetMsg "
+    " AvCmInit AvCmLogin AvCmLogout AvCmOpenMsg AvCmMsgSign AvCmGetMsg "
     "AvCmCloseHandle AvCmGetCertAttr AvCmGetObjectInfo AvCmGetErrorInfo ";
 
 // Decimal, or hexadecimal after "0x"; false for anything else.
@@ -27,15 +27,13 @@ std::string environmentValue(const char* name) {
   return value ? value : "";
 }
 
-bool FaultScript::failsCall(const std::string& operation, const std::string& variant,
-                            std::uint32_t& status) {
+bool FaultScript::failsCall(const std::string& operation, std::uint32_t& status) {
   const std::string script = environmentValue("AVCM_FAKE_FAULTS");
   if (script != script_) load(script);
   ++calls_[operation];
-  if (!variant.empty()) ++calls_[variant];
   for (const Fault& fault : faults_) {
-    if (fault.target != operation && (variant.empty() || fault.target != variant)) continue;
-    if (fault.call == 0 || fault.call == calls_[fault.target]) {
+    if (fault.target != operation) continue;
+    if (fault.call == 0 || fault.call == calls_[operation]) {
       status = fault.status;
       return true;
     }

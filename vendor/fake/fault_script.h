@@ -17,11 +17,10 @@ std::string environmentValue(const char* name);
 // standard error and ignored.
 class FaultScript {
  public:
-  // Reads the variable afresh, counts one call of `operation` and, when not
-  // empty, of `variant` (its flag-specific name such as "AvCmInit:1"); true
-  // when this call must fail, with `status` set. A changed variable restarts
+  // Reads the variable afresh and counts one call of `operation`; true when
+  // this call must fail, with `status` set. A changed variable restarts
   // every count before this call is counted.
-  bool failsCall(const std::string& operation, const std::string& variant, std::uint32_t& status);
+  bool failsCall(const std::string& operation, std::uint32_t& status);
 
  private:
   struct Fault {
