@@ -31,5 +31,5 @@ cppcheck --enable=warning,performance,portability --std=c++17 --inline-suppr --q
   --error-exitcode=1 -I . host requests signing files text json logging platform/posix vendor/fake \
   vendor/softtoken vendor/pkcs11 vendor/consent tools
 
-echo "== lint: test share (at most 36 %)"
+echo "== lint: test share"
 tests/test_share.sh
