@@ -202,9 +202,26 @@ std::string HostProcess::errorOutput() const {
 }
 
 // The kernel's view of the process: a spawned child's rusage would also
-// count this process's memory, shared until exec.
+// count this process's memory, shared until exec. Under qemu-user the process
+// is the emulator, whose own heap grows with the calls it emulates: the
+// 32-bit host's resident memory is what it maps below 4 GiB (a total of 0
+// fails the callers' checks).
 long HostProcess::memoryKiB(const char* field) const {
-  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  const std::string proc = "/proc/" + std::to_string(pid_);
+  if (QUORVANT_HOST_EMULATOR[0] != '\0' && std::strcmp(field, "VmRSS:") == 0) {
+    std::ifstream maps(proc + "/smaps");
+    long total = 0;
+    bool guest = false;
+    for (std::string line; std::getline(maps, line);) {
+      if (line.find(' ') < line.find(':')) {
+        guest = std::stoull(line, nullptr, 16) < (1ULL << 32);
+      } else if (guest && startsWith(line, "Rss:")) {
+        total += std::stol(line.substr(4));
+      }
+    }
+    return total;
+  }
+  std::ifstream status(proc + "/status");
   for (std::string line; std::getline(status, line);) {
     if (startsWith(line, field)) return std::stol(line.substr(std::strlen(field)));
   }
