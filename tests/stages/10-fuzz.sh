@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Fuzzing stage: builds the libFuzzer harnesses (fuzz preset), replays every
 # committed seed and regression input, then fuzzes each harness for a bounded
-# time (FUZZ_SECONDS, 60 by default). Any finding fails the stage and is kept
+# time (FUZZ_SECONDS, 15 by default: a smoke run in every test run; longer
+# campaigns set it higher). Any finding fails the stage and is kept
 # under build/fuzz/findings/ with its input printed in hex.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-seconds=${FUZZ_SECONDS:-60}
+seconds=${FUZZ_SECONDS:-15}
 harnesses=(json_parse base64 utf_convert message_loop)
 
 scripts/install-packages clang libclang-rt-14-dev
