@@ -1,0 +1,277 @@
+// The software token in process, through its ten operations, over a store in
+// a private directory (QUORVANT_TOKEN_STORE) with the containers "ec" (the
+// default), "broken" (not PKCS#12) and "dir" (a directory). Signatures with
+// RSA keys and OpenSSL's command line are the process-level tests' part.
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <openssl/cms.h>
+#include <openssl/x509.h>
+
+#include "tests/support/temp_dir.h"
+#include "tools/self_signed.h"
+#include "vendor/av_crypt_mail.h"
+#include "vendor/softtoken/container_store.h"
+#include "vendor/softtoken/token_status.h"
+
+namespace {
+
+using namespace softtoken;
+
+class TokenTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    store_ = new TempDir();
+    ::setenv(kStoreVariable, store_->path().c_str(), 1);
+    Credential credential;
+    std::string error;
+    ASSERT_TRUE(makeSelfSigned("ec", {}, credential, error)) << error;
+    ASSERT_TRUE(saveContainer(store_->path(), "ec", credential, false, error)) << error;
+    ASSERT_TRUE(setDefaultContainer(store_->path(), "ec", error)) << error;
+    std::ofstream(store_->path() + "/broken.p12") << "not a container";
+    std::filesystem::create_directory(store_->path() + "/dir.p12");
+  }
+  static void TearDownTestSuite() {
+    ::unsetenv(kStoreVariable);
+    delete store_;
+  }
+
+  // AvCmInit(1) and a login on `container`; 0 on failure.
+  static std::uint32_t open(const char* container) {
+    AvCmLoginParam record{AVCM_PARAM_CONTAINER_NAME, container};
+    std::uint32_t provider = 0;
+    if (AvCmInit(AVCMF_STARTUP) != 0 || AvCmLogin(1, &record, &provider, 0) != 0) return 0;
+    return provider;
+  }
+  static void close(std::uint32_t provider) {
+    EXPECT_EQ(0u, AvCmLogout(provider, 0));
+    EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
+  }
+
+  // The signed message (DER) for `data` through the host's call sequence;
+  // empty when a call fails.
+  static std::string sign(std::uint32_t provider, const std::string& data) {
+    std::uint32_t message = 0;
+    if (AvCmOpenMsg(provider, data.data(), static_cast<std::uint32_t>(data.size()), &message,
+                    0x100) != 0) {
+      return std::string();
+    }
+    std::uint32_t length = 0;
+    std::string signedMessage;
+    if (AvCmMsgSign(message, 0x2100000) == 0 &&
+        AvCmGetMsg(message, nullptr, &length, 0x2000) == 0) {
+      signedMessage.resize(length);
+      if (AvCmGetMsg(message, signedMessage.data(), &length, 0x2000) != 0) signedMessage.clear();
+    }
+    EXPECT_EQ(0u, AvCmCloseHandle(message, 0));
+    return signedMessage;
+  }
+
+  // The library's text for `status` ("" when it has none).
+  static std::string errorText(std::uint32_t status) {
+    char buffer[4096];
+    std::uint32_t size = sizeof buffer;
+    return AvCmGetErrorInfo(0, status, 2, buffer, &size, 8) == 0 ? buffer : "";
+  }
+
+  static TempDir* store_;
+};
+
+TempDir* TokenTest::store_ = nullptr;
+
+CmsPtr parseCms(const std::string& der) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+  return CmsPtr(d2i_CMS_ContentInfo(nullptr, &bytes, static_cast<long>(der.size())));
+}
+
+// True when `cms` is a valid detached signature of `data` by the
+// certificate it carries.
+bool verifies(CMS_ContentInfo* cms, const std::string& data) {
+  BioPtr content(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
+  return cms != nullptr && CMS_verify(cms, nullptr, nullptr, content.get(), nullptr,
+                                      CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) == 1;
+}
+
+// First: it needs a token nobody has started.
+TEST_F(TokenTest, ShutdownOrLoginWithoutStartupFails) {
+  std::uint32_t provider = 0;
+  EXPECT_EQ(kNotInitialised, AvCmLogin(0, nullptr, &provider, 0));
+  EXPECT_EQ(0u, AvCmInit(AVCMF_STARTUP));
+  EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
+  EXPECT_EQ(kNotInitialised, AvCmInit(AVCMF_SHUTDOWN));
+  EXPECT_EQ(kBadParameter, AvCmInit(3));
+}
+
+TEST_F(TokenTest, LoginStatusMatchesTheContainerAndTheRecords) {
+  const struct {
+    std::uint32_t count;
+    std::uint32_t code;
+    const char* container;  // nullptr: a null value pointer
+    std::uint32_t flags;
+    std::uint32_t expected;
+  } kCases[] = {
+      {1, AVCM_PARAM_CONTAINER_NAME, "ec", 0, kOk},
+      {0, 0, nullptr, 0, kOk},  // the default container
+      {1, AVCM_PARAM_CONTAINER_NAME, "missing", 0, kContainerNotFound},
+      {1, AVCM_PARAM_CONTAINER_NAME, "broken", 0, kContainerUnreadable},
+      {1, AVCM_PARAM_CONTAINER_NAME, "dir", 0, kContainerUnreadable},
+      {1, AVCM_PARAM_CONTAINER_NAME, "x/../ec", 0, kBadContainerName},
+      {1, AVCM_PARAM_CONTAINER_NAME, ".ec", 0, kBadContainerName},
+      {1, AVCM_PARAM_CONTAINER_NAME, "", 0, kBadContainerName},
+      {1, AVCM_PARAM_CONTAINER_NAME, nullptr, 0, kBadParameter},
+      {1, 0x1010, "ec", 0, kBadParameter},
+      {2, AVCM_PARAM_CONTAINER_NAME, "ec", 0, kBadParameter},
+      {1, AVCM_PARAM_CONTAINER_NAME, "ec", 1, kBadParameter},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::Message() << "row " << &c - kCases);
+    AvCmLoginParam record{c.code, c.container};
+    std::uint32_t provider = 0;
+    ASSERT_EQ(0u, AvCmInit(AVCMF_STARTUP));
+    std::uint32_t status = AvCmLogin(c.count, c.count == 0 ? nullptr : &record, &provider, c.flags);
+    EXPECT_EQ(c.expected, status) << errorText(status);
+    if (status == 0) {
+      EXPECT_NE(0u, provider);
+      EXPECT_EQ(0u, AvCmLogout(provider, 0));
+    }
+    EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
+  }
+}
+
+// Every status has a text; the text operation refuses unknown codes and
+// other arguments, and tells the size a short buffer lacks.
+TEST_F(TokenTest, ErrorInfoGivesEveryStatusItsText) {
+  for (std::uint32_t status = kNotInitialised; status <= kNoAnswer; ++status) {
+    failWith(kOk);
+    EXPECT_FALSE(errorText(status).empty()) << std::hex << status;
+  }
+  char buffer[8];
+  std::uint32_t size = sizeof buffer;
+  EXPECT_EQ(kUnknownStatus, AvCmGetErrorInfo(0, 0x1234, 2, buffer, &size, 8));
+  EXPECT_EQ(kBufferTooSmall, AvCmGetErrorInfo(0, kBadHandle, 2, buffer, &size, 8));
+  EXPECT_EQ(std::strlen("Invalid handle") + 1, size);
+  size = sizeof buffer;
+  EXPECT_EQ(kBadParameter, AvCmGetErrorInfo(0, kBadHandle, 1, buffer, &size, 8));
+  EXPECT_EQ(kBadParameter, AvCmGetErrorInfo(0, kBadHandle, 2, nullptr, &size, 8));
+}
+
+// Each operation refuses other flags and codes, null pointers, handles it
+// never gave out or of another kind or already closed, and steps out of
+// order, and tells the size a short buffer lacks. A message outlives its
+// session. Whether the certificate is the container's is for OpenSSL to
+// judge at the process level.
+TEST_F(TokenTest, OperationsRefuseBadArgumentsHandlesAndOrder) {
+  std::uint32_t provider = open("ec");
+  ASSERT_NE(0u, provider);
+  std::uint32_t certificate = 0;
+  std::uint32_t size = 2;
+  EXPECT_EQ(kBufferTooSmall, AvCmGetObjectInfo(provider, 8, &certificate, &size, 0));
+  EXPECT_EQ(4u, size);
+  EXPECT_EQ(kBadParameter, AvCmGetObjectInfo(provider, 7, &certificate, &size, 0));
+  ASSERT_EQ(0u, AvCmGetObjectInfo(provider, 8, &certificate, &size, 0));
+  std::uint32_t message = 0;
+  EXPECT_EQ(kBadParameter, AvCmOpenMsg(provider, "abc", 3, &message, 0));
+  EXPECT_EQ(kBadParameter, AvCmOpenMsg(provider, nullptr, 3, &message, 0x100));
+  EXPECT_EQ(kBadParameter, AvCmOpenMsg(provider, "abc", 3, nullptr, 0x100));
+  ASSERT_EQ(0u, AvCmOpenMsg(provider, nullptr, 0, &message, 0x100));
+  EXPECT_EQ(0u, AvCmCloseHandle(message, 0));
+  ASSERT_EQ(0u, AvCmOpenMsg(provider, "abc", 3, &message, 0x100));
+  std::uint32_t length = 0;
+  for (std::uint32_t bad : {0u, provider + 1000}) {
+    EXPECT_EQ(kBadHandle, AvCmLogout(bad, 0));
+    EXPECT_EQ(kBadHandle, AvCmOpenMsg(bad, "x", 1, &message, 0x100));
+    EXPECT_EQ(kBadHandle, AvCmMsgSign(bad, 0x2100000));
+    EXPECT_EQ(kBadHandle, AvCmGetMsg(bad, nullptr, &length, 0x2000));
+    EXPECT_EQ(kBadHandle, AvCmCloseHandle(bad, 0));
+    EXPECT_EQ(kBadHandle, AvCmGetCertAttr(bad, 45, 0, nullptr, &length, 0));
+    EXPECT_EQ(kBadHandle, AvCmGetObjectInfo(bad, 8, &certificate, &size, 0));
+  }
+  EXPECT_EQ(kBadHandle, AvCmCloseHandle(provider, 0));
+  EXPECT_EQ(kBadHandle, AvCmMsgSign(certificate, 0x2100000));
+  EXPECT_EQ(kBadHandle, AvCmGetCertAttr(message, 45, 0, nullptr, &length, 0));
+  EXPECT_EQ(kBadHandle, AvCmLogout(message, 0));
+  close(provider);
+  EXPECT_EQ(kBadHandle, AvCmLogout(provider, 0));
+
+  EXPECT_EQ(kBadParameter, AvCmGetCertAttr(certificate, 44, 0, nullptr, &length, 0));
+  EXPECT_EQ(kBadParameter, AvCmGetCertAttr(certificate, 45, 1, nullptr, &length, 0));
+  ASSERT_EQ(0u, AvCmGetCertAttr(certificate, 45, 0, nullptr, &length, 0));
+  std::string der(length, '\0');
+  std::uint32_t tooShort = length - 1;
+  EXPECT_EQ(kBufferTooSmall, AvCmGetCertAttr(certificate, 45, 0, der.data(), &tooShort, 0));
+  EXPECT_EQ(length, tooShort);
+  ASSERT_EQ(0u, AvCmGetCertAttr(certificate, 45, 0, der.data(), &length, 0));
+  EXPECT_EQ(0u, AvCmCloseHandle(certificate, 0));
+  EXPECT_EQ(kBadHandle, AvCmGetCertAttr(certificate, 45, 0, nullptr, &length, 0));
+
+  EXPECT_EQ(kMessageNotSigned, AvCmGetMsg(message, nullptr, &length, 0x2000));
+  EXPECT_EQ(kBadParameter, AvCmMsgSign(message, 0x2000000));
+  ASSERT_EQ(0u, AvCmMsgSign(message, 0x2100000));
+  EXPECT_EQ(kMessageAlreadySigned, AvCmMsgSign(message, 0x2100000));
+  EXPECT_EQ(kBadParameter, AvCmGetMsg(message, nullptr, &length, 0));
+  EXPECT_EQ(kBadParameter, AvCmGetMsg(message, nullptr, nullptr, 0x2000));
+  ASSERT_EQ(0u, AvCmGetMsg(message, nullptr, &length, 0x2000));
+  der.assign(length, '\0');
+  tooShort = length - 1;
+  EXPECT_EQ(kBufferTooSmall, AvCmGetMsg(message, der.data(), &tooShort, 0x2000));
+  EXPECT_EQ(length, tooShort);
+  ASSERT_EQ(0u, AvCmGetMsg(message, der.data(), &length, 0x2000));
+  EXPECT_TRUE(verifies(parseCms(der).get(), "abc"));
+  EXPECT_EQ(0u, AvCmCloseHandle(message, 0));
+  EXPECT_EQ(kBadHandle, AvCmCloseHandle(message, 0));
+}
+
+// CMS SignedData over SHA-256 with a signing time, verified with the
+// certificate it carries; detached, so its size does not grow with the data.
+TEST_F(TokenTest, SignatureIsDetachedSha256AndVerifiesOnlyItsData) {
+  for (std::size_t size : {0, 3, 4 << 20}) {
+    SCOPED_TRACE(size);
+    std::string data(size, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + 1);
+    std::uint32_t provider = open("ec");
+    ASSERT_NE(0u, provider);
+    std::string der = sign(provider, data);
+    close(provider);
+    EXPECT_LT(der.size(), 4096u);
+    CmsPtr cms = parseCms(der);
+    EXPECT_TRUE(verifies(cms.get(), data));
+    EXPECT_FALSE(verifies(cms.get(), data + "!"));
+    ASSERT_TRUE(cms);
+    CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0);
+    ASSERT_NE(nullptr, signer);
+    X509_ALGOR* digest = nullptr;
+    CMS_SignerInfo_get0_algs(signer, nullptr, nullptr, &digest, nullptr);
+    EXPECT_EQ(NID_sha256, OBJ_obj2nid(digest->algorithm));
+    EXPECT_GE(CMS_signed_get_attr_by_NID(signer, NID_pkcs9_signingTime, -1), 0);
+  }
+}
+
+TEST_F(TokenTest, ConcurrentSessionsSignIndependently) {
+  constexpr int kThreads = 6;
+  constexpr int kRounds = 10;
+  std::atomic<int> verified{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &verified] {
+      for (int round = 0; round < kRounds; ++round) {
+        std::string data = "thread " + std::to_string(t) + " round " + std::to_string(round);
+        std::uint32_t provider = open("ec");
+        std::string signedMessage = sign(provider, data);
+        if (AvCmLogout(provider, 0) == 0 && AvCmInit(AVCMF_SHUTDOWN) == 0 &&
+            verifies(parseCms(signedMessage).get(), data)) {
+          ++verified;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(kThreads * kRounds, verified.load());
+}
+
+}  // namespace
