@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -93,48 +94,36 @@ bool verifies(CMS_ContentInfo* cms, const std::string& data) {
 }
 
 // First: it needs a token nobody has started.
-TEST_F(TokenTest, ShutdownOrLoginWithoutStartupFails) {
+TEST_F(TokenTest, LoginNeedsAStartupAndAUsableContainer) {
   std::uint32_t provider = 0;
   EXPECT_EQ(kNotInitialised, AvCmLogin(0, nullptr, &provider, 0));
-  EXPECT_EQ(0u, AvCmInit(AVCMF_STARTUP));
-  EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
   EXPECT_EQ(kNotInitialised, AvCmInit(AVCMF_SHUTDOWN));
   EXPECT_EQ(kBadParameter, AvCmInit(3));
-}
-
-TEST_F(TokenTest, LoginStatusMatchesTheContainerAndTheRecords) {
-  const struct {
-    std::uint32_t count;
-    std::uint32_t code;
-    const char* container;  // nullptr: a null value pointer
-    std::uint32_t flags;
-    std::uint32_t expected;
-  } kCases[] = {
-      {1, AVCM_PARAM_CONTAINER_NAME, "ec", 0, kOk},
-      {0, 0, nullptr, 0, kOk},  // the default container
-      {1, AVCM_PARAM_CONTAINER_NAME, "broken", 0, kContainerUnreadable},
-      {1, AVCM_PARAM_CONTAINER_NAME, "dir", 0, kContainerUnreadable},
-      {1, AVCM_PARAM_CONTAINER_NAME, "x/../ec", 0, kBadContainerName},
-      {1, AVCM_PARAM_CONTAINER_NAME, ".ec", 0, kBadContainerName},
-      {1, AVCM_PARAM_CONTAINER_NAME, "", 0, kBadContainerName},
-      {1, AVCM_PARAM_CONTAINER_NAME, nullptr, 0, kBadParameter},
-      {1, 0x1010, "ec", 0, kBadParameter},
-      {2, AVCM_PARAM_CONTAINER_NAME, "ec", 0, kBadParameter},
-      {1, AVCM_PARAM_CONTAINER_NAME, "ec", 1, kBadParameter},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(::testing::Message() << "row " << &c - kCases);
-    AvCmLoginParam record{c.code, c.container};
-    std::uint32_t provider = 0;
-    ASSERT_EQ(0u, AvCmInit(AVCMF_STARTUP));
-    std::uint32_t status = AvCmLogin(c.count, c.count == 0 ? nullptr : &record, &provider, c.flags);
-    EXPECT_EQ(c.expected, status) << errorText(status);
-    if (status == 0) {
-      EXPECT_NE(0u, provider);
+  ASSERT_EQ(0u, AvCmInit(AVCMF_STARTUP));
+  const std::pair<const char*, std::uint32_t> kNames[] = {{"ec", kOk},
+                                                          {"broken", kContainerUnreadable},
+                                                          {"dir", kContainerUnreadable},
+                                                          {".ec", kBadContainerName},
+                                                          {"x/../ec", kBadContainerName},
+                                                          {"", kBadContainerName},
+                                                          {nullptr, kBadParameter}};
+  for (const auto& [name, expected] : kNames) {
+    AvCmLoginParam record{AVCM_PARAM_CONTAINER_NAME, name};
+    std::uint32_t status = AvCmLogin(1, &record, &provider, 0);
+    EXPECT_EQ(expected, status) << (name != nullptr ? name : "null") << ": " << errorText(status);
+    if (status == kOk) {
       EXPECT_EQ(0u, AvCmLogout(provider, 0));
     }
-    EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
   }
+  AvCmLoginParam record{AVCM_PARAM_CONTAINER_NAME, "ec"};
+  EXPECT_EQ(kBadParameter, AvCmLogin(2, &record, &provider, 0));
+  EXPECT_EQ(kBadParameter, AvCmLogin(1, &record, &provider, 1));
+  record.code = 0x1010;
+  EXPECT_EQ(kBadParameter, AvCmLogin(1, &record, &provider, 0));
+  ASSERT_EQ(0u, AvCmLogin(0, nullptr, &provider, 0));  // the default container
+  EXPECT_EQ(0u, AvCmLogout(provider, 0));
+  EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
+  EXPECT_EQ(kNotInitialised, AvCmInit(AVCMF_SHUTDOWN));
 }
 
 // Every status has a text; the text operation refuses unknown codes and
