@@ -12,14 +12,13 @@
 #include <vector>
 
 #include "tests/process/host_process.h"
+#include "text/text_convert.h"
 #include "tools/self_signed.h"
 #include "vendor/av_crypt_mail.h"
 #include "vendor/pkcs11/pkcs11_status.h"
 #include "vendor/softtoken/container_store.h"
 
 namespace {
-
-enum Library { kSoftware, kPkcs11 };
 
 std::string readFile(const std::string& path) {
   std::ostringstream bytes;
@@ -53,11 +52,11 @@ class HostTokenTest : public HostTest {
   }
   static void TearDownTestSuite() { delete tokens_; }
 
-  // A host's environment with `library`; `override` ("NAME=value") replaces
-  // the default of that name.
-  Environment tokenEnvironment(Library library, const std::string& override = "") const {
+  // A host's environment with `library` ("software" or "pkcs11");
+  // `override` ("NAME=value") replaces the default of that name.
+  Environment tokenEnvironment(const std::string& library, const std::string& override = "") const {
     Environment entries = {std::string("LD_LIBRARY_PATH=") +
-                               (library == kPkcs11 ? QUORVANT_PKCS11_DIR : QUORVANT_SOFTTOKEN_DIR),
+                               (library == "pkcs11" ? QUORVANT_PKCS11_DIR : QUORVANT_SOFTTOKEN_DIR),
                            "QUORVANT_TOKEN_STORE=" + tokens_->path() + "/store",
                            "SOFTHSM2_CONF=" + tokens_->path() + "/softhsm2.conf",
                            "QUORVANT_PKCS11_MODULE=" QUORVANT_SOFTHSM_MODULE,
@@ -86,77 +85,40 @@ TEST(Pkcs11Library, OpenMessageTakesNoDataPointerOnlyWithoutData) {
   EXPECT_EQ(pkcs11token::kBadParameter, AvCmOpenMsg(0, nullptr, 3, &message, 0x100));
 }
 
-// A usable key signs, and OpenSSL accepts the signature with the key's
-// certificate; every failure is an answer in plain words, never a hang or a
-// crash, and never the PIN. A dialog starts only for a key that can be used.
+// The cases of host_token_cases.json: a usable key signs, and OpenSSL
+// accepts the signature with the key's certificate; every failure is an
+// answer in plain words, never a hang or a crash, and never the PIN. A
+// dialog starts only for a key that can be used.
 TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
   const std::string content = "Quorvant signs \x01\x02 with a token\n";
   writeFile(tempPath() + "/data.bin", content);
   writeFile(tempPath() + "/altered.bin", content + " ");
   writeFile(tempPath() + "/not-a-module.so", "text");
   writeFile(tempPath() + "/default.conf", "# chosen key\ndefault = T1/ec\n");
-  const struct {
-    Library library;
-    const char* container;
-    std::string override;
-    const char* description;  // "" for success, which also signs
-    const char* asked;        // the dialog's command, "" for no dialog
-    const char* named;        // the key or container the dialog names
-  } kCases[] = {
-      {kSoftware, "locked", "PINENTRY_PIN=wrong", "Wrong passphrase: locked", "GETPIN", "locked"},
-      {kSoftware, "locked", "PINENTRY_PIN=secret", "", "GETPIN", "locked"},
-      {kSoftware, "locked", "PINENTRY_ACTION=cancel", "Cancelled by the user", "GETPIN", "locked"},
-      // Escaped in the protocol.
-      {kSoftware, "percent", "PINENTRY_PIN=50% off", "", "GETPIN", "percent"},
-      {kSoftware, "asks", "", "", "CONFIRM", "asks"},
-      {kSoftware, "asks", "PINENTRY_ACTION=cancel", "Cancelled by the user", "CONFIRM", "asks"},
-      {kSoftware, "asks", "QUORVANT_PINENTRY=/nonexistent/pinentry",
-       "No dialog (pinentry) can be started to ask the user: cannot start pinentry: No such file "
-       "or directory",
-       "", ""},
-      {kSoftware, "quiet", "QUORVANT_PINENTRY=/nonexistent/pinentry", "", "", ""},
-      {kSoftware, "absent", "", "Key container not found: absent", "", ""},
-      {kPkcs11, "absent", "", "Key not found: absent", "", ""},
-      {kPkcs11, "twin", "", R"(More than one key has this name: twin ("T1/twin", "T2/twin"))", "",
-       ""},
-      {kPkcs11, "T2/twin", "PINENTRY_PIN=5678", "", "GETPIN", "T2/twin"},
-      {kPkcs11, "nocert", "", R"(The key has no certificate: "T1/nocert")", "", ""},
-      {kPkcs11, "", "",
-       "No default key: the tokens hold 5 keys and the configuration names none as the default", "",
-       ""},
-      {kPkcs11, "", "QUORVANT_PKCS11_CONFIG=" + tempPath() + "/default.conf", "", "GETPIN",
-       "T1/ec"},
-      {kPkcs11, "ec", "PINENTRY_PIN=9999", "Wrong PIN: the token did not accept it", "GETPIN",
-       "T1/ec"},
-      // After a failure the token warns, and so does the answer.
-      {kPkcs11, "ec", "PINENTRY_PIN=9999",
-       "Wrong PIN: the token did not accept it; few tries are left", "GETPIN", "T1/ec"},
-      {kPkcs11, "ec", "PINENTRY_ACTION=cancel", "Cancelled by the user", "GETPIN", "T1/ec"},
-      {kPkcs11, "ec", "PINENTRY_ACTION=garbage",
-       "No PIN dialog (pinentry) can be started: cannot start scripted_pinentry.sh: it does not "
-       "speak the pinentry protocol",
-       "", ""},
-      {kPkcs11, "ec", "QUORVANT_PKCS11_MODULE=" + tempPath() + "/not-a-module.so",
-       "The PKCS#11 module cannot be loaded: not-a-module.so", "", ""},
-      // p11-kit's proxy (the default) reaches SoftHSM2 through its module file.
-      {kPkcs11, "T1/ec", "QUORVANT_PKCS11_MODULE=", "", "GETPIN", "T1/ec"},
-      {kPkcs11, "T1/rsa", "", "", "GETPIN", "T1/rsa"},
-  };
-  for (const auto& test : kCases) {
-    SCOPED_TRACE(std::string(test.container) + " " + test.description);
+  std::unique_ptr<JsonValue> cases =
+      parseAnswer(readFile(QUORVANT_PKCS11_TESTS "/host_token_cases.json"));
+  ASSERT_TRUE(cases && cases->child(u"cases") && cases->child(u"cases")->isArray());
+  for (const std::unique_ptr<JsonValue>& test : cases->child(u"cases")->asArray()) {
+    const auto field = [&](const char16_t* name) {
+      const JsonValue* value = test->child(name);
+      std::string text = value != nullptr && value->isString() ? wideToUtf8(value->asString()) : "";
+      const std::size_t tmp = text.find("{tmp}");
+      return tmp == std::string::npos ? text : text.replace(tmp, 5, tempPath());
+    };
+    SCOPED_TRACE(wideToUtf8(test->stringify()));
     std::filesystem::remove(tempPath() + "/pinentry.log");
-    const bool success = *test.description == '\0';
-    const std::string name = R"(","containerName":")" + std::string(test.container) + "\"";
+    const bool success = field(u"description").empty();
+    const std::string name = R"(","containerName":")" + field(u"container") + "\"";
     std::string input = frame(request("getCertificate" + name));
     if (success) {
       input += frame(
           request("getSignature" + name + R"(,"fileDataPath":")" + tempPath() + "/data.bin\""));
     }
-    HostRun run = runHost(input, tokenEnvironment(test.library, test.override));
+    HostRun run = runHost(input, tokenEnvironment(field(u"library"), field(u"environment")));
     EXPECT_EQ(0, run.exitCode) << run.errors;
     ASSERT_EQ(success ? 2u : 1u, run.answers.size()) << run.errors;
     EXPECT_EQ(success ? "success" : "error", dataString(run.answers[0], u"result").value_or(""));
-    EXPECT_EQ(test.description, dataString(run.answers[0], u"description").value_or(""));
+    EXPECT_EQ(field(u"description"), dataString(run.answers[0], u"description").value_or(""));
     EXPECT_EQ(std::string::npos, run.answers[0].find("9999"));
     if (success) {
       std::string certificate = dataString(run.answers[0], u"certificate").value_or("");
@@ -166,10 +128,10 @@ TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
           opensslVerifies(tempPath(), signature, certificate, tempPath() + "/altered.bin"));
     }
     std::string dialog = readFile(tempPath() + "/pinentry.log");
-    EXPECT_EQ(*test.asked == '\0', dialog.empty()) << dialog;
-    if (*test.asked != '\0') {
-      EXPECT_NE(std::string::npos, dialog.find(std::string(test.asked) + "\n")) << dialog;
-      EXPECT_NE(std::string::npos, dialog.find('"' + std::string(test.named) + '"')) << dialog;
+    EXPECT_EQ(field(u"asked").empty(), dialog.empty()) << dialog;
+    if (!field(u"asked").empty()) {
+      EXPECT_NE(std::string::npos, dialog.find(field(u"asked") + "\n")) << dialog;
+      EXPECT_NE(std::string::npos, dialog.find('"' + field(u"named") + '"')) << dialog;
     }
   }
 }
@@ -178,7 +140,7 @@ TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
 // in plain words, the host goes on and the session still closes.
 TEST_F(HostTokenTest, TokenGoneDuringASessionFailsInPlainWords) {
   writeFile(tempPath() + "/data.bin", "abc");
-  HostProcess host(tokenEnvironment(kPkcs11));
+  HostProcess host(tokenEnvironment("pkcs11"));
   ASSERT_TRUE(host.writeFrame(request(R"(openCryptoProvider","containerName":"ec")")));
   std::string opened = host.readFrame().value_or("");
   const std::size_t at = opened.find(R"("handleProvider":)");
