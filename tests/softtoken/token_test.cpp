@@ -101,11 +101,11 @@ TEST_F(TokenTest, LoginNeedsAStartupAndAUsableContainer) {
   ASSERT_EQ(0u, AvCmInit(AVCMF_STARTUP));
   const std::pair<const char*, std::uint32_t> kNames[] = {{"ec", kOk},
                                                           {"broken", kContainerUnreadable},
-                                                          {"dir", kContainerUnreadable},
                                                           {".ec", kBadContainerName},
                                                           {"x/../ec", kBadContainerName},
                                                           {"", kBadContainerName},
-                                                          {nullptr, kBadParameter}};
+                                                          {nullptr, kBadParameter},
+                                                          {"dir", kContainerUnreadable}};
   for (const auto& [name, expected] : kNames) {
     AvCmLoginParam record{AVCM_PARAM_CONTAINER_NAME, name};
     std::uint32_t status = AvCmLogin(1, &record, &provider, 0);
@@ -114,6 +114,11 @@ TEST_F(TokenTest, LoginNeedsAStartupAndAUsableContainer) {
       EXPECT_EQ(0u, AvCmLogout(provider, 0));
     }
   }
+  // The detail is the latest failure's, the last row's, and only its own
+  // status shows it: a directory is no readable file, whatever it holds.
+  EXPECT_EQ("Key container cannot be read: dir: not a readable file",
+            errorText(kContainerUnreadable));
+  EXPECT_EQ("Key container not found", errorText(kContainerNotFound));
   AvCmLoginParam record{AVCM_PARAM_CONTAINER_NAME, "ec"};
   EXPECT_EQ(kBadParameter, AvCmLogin(2, &record, &provider, 0));
   EXPECT_EQ(kBadParameter, AvCmLogin(1, &record, &provider, 1));
@@ -129,7 +134,6 @@ TEST_F(TokenTest, LoginNeedsAStartupAndAUsableContainer) {
 // other arguments, and tells the size a short buffer lacks.
 TEST_F(TokenTest, ErrorInfoGivesEveryStatusItsText) {
   for (std::uint32_t status = kNotInitialised; status <= kNoAnswer; ++status) {
-    failWith(kOk);
     EXPECT_FALSE(errorText(status).empty()) << std::hex << status;
   }
   char buffer[8];
