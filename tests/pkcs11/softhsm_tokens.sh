@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Makes SoftHSM2 tokens for the tests in DIR (its own SOFTHSM2_CONF), through
-# OpenSC's pkcs11-tool: token "T1" (user PIN 1234) with the keys "ec" (ECDSA
-# P-256), "rsa" (RSA 2048), "nocert" (no certificate) and "twin"; token "T2"
-# (PIN 5678) with another "twin". Each key's PEM key and certificate stay in
-# DIR for comparisons. Prints the SOFTHSM2_CONF line to export.
+# Makes SoftHSM2 tokens for the tests in DIR (its own SOFTHSM2_CONF): token
+# "T1" (user PIN 1234) with the keys "ec" (ECDSA P-256), "rsa" (RSA 2048),
+# "nocert" (no certificate) and "twin"; token "T2" (PIN 5678) with another
+# "twin". Each key's DER certificate stays in DIR as LABEL.cert.der for
+# comparisons (T2's "twin" last). Prints the SOFTHSM2_CONF line to export.
 set -euo pipefail
 dir=${1:?directory}
 module=${SOFTHSM2_MODULE:-/usr/lib/softhsm/libsofthsm2.so}
@@ -12,21 +12,15 @@ printf 'directories.tokendir = %s/tokens\nobjectstore.backend = file\nlog.level 
   > "$dir/softhsm2.conf"
 export SOFTHSM2_CONF=$dir/softhsm2.conf
 
-p11() { pkcs11-tool --module "$module" "$@" >/dev/null 2>&1; }
 add_key() {  # token pin label id cert|nocert openssl-key-options...
-  local key=$dir/$3.key.pem cert=$dir/$3.cert.pem
-  openssl req -x509 "${@:6}" -nodes -subj "/CN=$3/O=Token $1" -days 30 -keyout "$key" \
-    -out "$cert" 2>/dev/null
-  openssl pkey -in "$key" -outform DER -out "$dir/$3.key.der"
-  openssl pkey -in "$key" -pubout -outform DER -out "$dir/$3.pub.der"
-  openssl x509 -in "$cert" -outform DER -out "$dir/$3.cert.der"
-  p11 --token-label "$1" --login --pin "$2" --write-object "$dir/$3.key.der" --type privkey \
-    --label "$3" --id "$4" --usage-sign
-  p11 --token-label "$1" --login --pin "$2" --write-object "$dir/$3.pub.der" --type pubkey \
-    --label "$3" --id "$4"
+  local base=$dir/$3
+  openssl req -x509 "${@:6}" -nodes -subj "/CN=$3/O=Token $1" -days 30 -keyout "$base.key.pem" \
+    -out "$base.cert.pem" 2>/dev/null
+  openssl x509 -in "$base.cert.pem" -outform DER -out "$base.cert.der"
+  softhsm2-util --import "$base.key.pem" --token "$1" --pin "$2" --label "$3" --id "$4" >/dev/null
   [[ $5 == nocert ]] ||
-    p11 --token-label "$1" --login --pin "$2" --write-object "$dir/$3.cert.der" --type cert \
-      --label "$3" --id "$4"
+    pkcs11-tool --module "$module" --token-label "$1" --login --pin "$2" --write-object \
+      "$base.cert.der" --type cert --label "$3" --id "$4" >/dev/null 2>&1
 }
 
 softhsm2-util --init-token --free --label T1 --so-pin 87654321 --pin 1234 >/dev/null

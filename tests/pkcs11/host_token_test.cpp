@@ -1,0 +1,161 @@
+// The built host with a real token library in place of the test double, run
+// as a browser runs it: the software token over containers of each kind of
+// protection, and the PKCS#11 library over SoftHSM2 tokens
+// (softhsm_tokens.sh). The scripted pinentry answers for the person;
+// OpenSSL's command line judges the signatures.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/process/host_process.h"
+#include "text/text_convert.h"
+#include "tools/self_signed.h"
+#include "vendor/av_crypt_mail.h"
+#include "vendor/pkcs11/pkcs11_status.h"
+#include "vendor/softtoken/container_store.h"
+
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+
+std::string request(const std::string& data) {
+  return R"({"contentId":"1","data":{"requestAction":")" + data + "}}";
+}
+
+class HostTokenTest : public HostTest {
+ protected:
+  // The tokens, and the containers "locked" and "percent" (a passphrase),
+  // "asks" (a confirmation each session) and "quiet" (nothing asked).
+  static void SetUpTestSuite() {
+    tokens_ = new TempDir();
+    std::string command =
+        "bash " QUORVANT_PKCS11_TESTS "/softhsm_tokens.sh " + tokens_->path() + " >/dev/null";
+    ASSERT_EQ(0, std::system(command.c_str()));
+    const std::pair<const char*, softtoken::ContainerProtection> kContainers[] = {
+        {"locked", {"secret"}}, {"percent", {"50% off"}}, {"asks", {"", true}}, {"quiet", {}}};
+    for (const auto& [name, protection] : kContainers) {
+      softtoken::Credential credential;
+      std::string error;
+      ASSERT_TRUE(softtoken::makeSelfSigned(name, {}, credential, error)) << error;
+      ASSERT_TRUE(softtoken::saveContainer(tokens_->path() + "/store", name, credential, false,
+                                           error, protection))
+          << error;
+    }
+  }
+  static void TearDownTestSuite() { delete tokens_; }
+
+  // A host's environment with `library` ("software" or "pkcs11");
+  // `override` ("NAME=value") replaces the default of that name.
+  Environment tokenEnvironment(const std::string& library, const std::string& override = "") const {
+    Environment entries = {std::string("LD_LIBRARY_PATH=") +
+                               (library == "pkcs11" ? QUORVANT_PKCS11_DIR : QUORVANT_SOFTTOKEN_DIR),
+                           "QUORVANT_TOKEN_STORE=" + tokens_->path() + "/store",
+                           "SOFTHSM2_CONF=" + tokens_->path() + "/softhsm2.conf",
+                           "QUORVANT_PKCS11_MODULE=" QUORVANT_SOFTHSM_MODULE,
+                           "QUORVANT_PKCS11_CONFIG=" + tempPath() + "/pkcs11.conf",
+                           "QUORVANT_PINENTRY=" QUORVANT_PKCS11_TESTS "/scripted_pinentry.sh",
+                           "PINENTRY_ACTION=pin",
+                           "PINENTRY_PIN=1234",
+                           "PINENTRY_LOG=" + tempPath() + "/pinentry.log"};
+    for (std::string& entry : entries) {
+      const std::size_t name = entry.find('=') + 1;
+      if (override.compare(0, name, entry, 0, name) == 0) entry = override;
+    }
+    return environment(entries);
+  }
+
+  static TempDir* tokens_;
+};
+
+TempDir* HostTokenTest::tokens_ = nullptr;
+
+// The host never passes a null data pointer, so only a direct call shows
+// that one is refused only together with a length.
+TEST(Pkcs11Library, OpenMessageTakesNoDataPointerOnlyWithoutData) {
+  std::uint32_t message = 0;
+  EXPECT_EQ(pkcs11token::kBadHandle, AvCmOpenMsg(0, nullptr, 0, &message, 0x100));
+  EXPECT_EQ(pkcs11token::kBadParameter, AvCmOpenMsg(0, nullptr, 3, &message, 0x100));
+}
+
+// The cases of host_token_cases.json: a usable key signs, and OpenSSL
+// accepts the signature with the key's certificate; every failure is an
+// answer in plain words, never a hang or a crash, and never the PIN. A
+// dialog starts only for a key that can be used.
+TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
+  const std::string content = "Quorvant signs \x01\x02 with a token\n";
+  writeFile(tempPath() + "/data.bin", content);
+  writeFile(tempPath() + "/altered.bin", content + " ");
+  writeFile(tempPath() + "/not-a-module.so", "text");
+  writeFile(tempPath() + "/default.conf", "# chosen key\ndefault = T1/ec\n");
+  std::unique_ptr<JsonValue> cases =
+      parseAnswer(readFile(QUORVANT_PKCS11_TESTS "/host_token_cases.json"));
+  ASSERT_TRUE(cases && cases->child(u"cases") && cases->child(u"cases")->isArray());
+  for (const std::unique_ptr<JsonValue>& test : cases->child(u"cases")->asArray()) {
+    const auto field = [&](const char16_t* name) {
+      const JsonValue* value = test->child(name);
+      std::string text = value != nullptr && value->isString() ? wideToUtf8(value->asString()) : "";
+      const std::size_t tmp = text.find("{tmp}");
+      return tmp == std::string::npos ? text : text.replace(tmp, 5, tempPath());
+    };
+    SCOPED_TRACE(wideToUtf8(test->stringify()));
+    std::filesystem::remove(tempPath() + "/pinentry.log");
+    const bool success = field(u"description").empty();
+    const std::string name = R"(","containerName":")" + field(u"container") + "\"";
+    std::string input = frame(request("getCertificate" + name));
+    if (success) {
+      input += frame(
+          request("getSignature" + name + R"(,"fileDataPath":")" + tempPath() + "/data.bin\""));
+    }
+    HostRun run = runHost(input, tokenEnvironment(field(u"library"), field(u"environment")));
+    EXPECT_EQ(0, run.exitCode) << run.errors;
+    ASSERT_EQ(success ? 2u : 1u, run.answers.size()) << run.errors;
+    EXPECT_EQ(success ? "success" : "error", dataString(run.answers[0], u"result").value_or(""));
+    EXPECT_EQ(field(u"description"), dataString(run.answers[0], u"description").value_or(""));
+    EXPECT_EQ(std::string::npos, run.answers[0].find("9999"));
+    if (success) {
+      std::string certificate = dataString(run.answers[0], u"certificate").value_or("");
+      std::string signature = dataString(run.answers[1], u"signature").value_or("");
+      EXPECT_TRUE(opensslVerifies(tempPath(), signature, certificate, tempPath() + "/data.bin"));
+      EXPECT_FALSE(
+          opensslVerifies(tempPath(), signature, certificate, tempPath() + "/altered.bin"));
+    }
+    std::string dialog = readFile(tempPath() + "/pinentry.log");
+    EXPECT_EQ(field(u"asked").empty(), dialog.empty()) << dialog;
+    if (!field(u"asked").empty()) {
+      EXPECT_NE(std::string::npos, dialog.find(field(u"asked") + "\n")) << dialog;
+      EXPECT_NE(std::string::npos, dialog.find('"' + field(u"named") + '"')) << dialog;
+    }
+  }
+}
+
+// SoftHSM2 loses its token files under an open session: the signing fails
+// in plain words, the host goes on and the session still closes.
+TEST_F(HostTokenTest, TokenGoneDuringASessionFailsInPlainWords) {
+  writeFile(tempPath() + "/data.bin", "abc");
+  HostProcess host(tokenEnvironment("pkcs11"));
+  ASSERT_TRUE(host.writeFrame(request(R"(openCryptoProvider","containerName":"ec")")));
+  std::string opened = host.readFrame().value_or("");
+  const std::size_t at = opened.find(R"("handleProvider":)");
+  ASSERT_NE(std::string::npos, at) << opened;
+  const std::string provider =
+      R"(","handleProvider":)" + opened.substr(at + 17, opened.find(',', at) - at - 17);
+  std::filesystem::remove_all(tokens_->path() + "/tokens");
+  ASSERT_TRUE(host.writeFrame(
+      request("getSignature" + provider + R"(,"fileDataPath":")" + tempPath() + "/data.bin\"")));
+  EXPECT_EQ("Signing failed: Object handle invalid; cms datafinal error",
+            dataString(host.readFrame().value_or(""), u"description").value_or(""));
+  ASSERT_TRUE(host.writeFrame(request("closeCryptoProvider" + provider)));
+  EXPECT_EQ("success", dataString(host.readFrame().value_or(""), u"result").value_or(""));
+  host.closeInput();
+  EXPECT_EQ(0, host.waitForExit()) << host.errorOutput();
+}
+
+}  // namespace

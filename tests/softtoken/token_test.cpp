@@ -1,0 +1,236 @@
+// The software token in process, through its ten operations, over a store in
+// a private directory (QUORVANT_TOKEN_STORE) with the containers "ec" (the
+// default), "broken" (not PKCS#12) and "dir" (a directory). Signatures with
+// RSA keys and OpenSSL's command line are the process-level tests' part.
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+#include "tools/self_signed.h"
+#include "vendor/av_crypt_mail.h"
+#include "vendor/softtoken/container_store.h"
+#include "vendor/softtoken/openssl_ptr.h"
+#include "vendor/softtoken/token_status.h"
+
+namespace {
+
+using namespace softtoken;
+
+class TokenTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    store_ = new TempDir();
+    ::setenv(kStoreVariable, store_->path().c_str(), 1);
+    Credential credential;
+    std::string error;
+    ASSERT_TRUE(makeSelfSigned("ec", {}, credential, error)) << error;
+    ASSERT_TRUE(saveContainer(store_->path(), "ec", credential, false, error)) << error;
+    ASSERT_TRUE(setDefaultContainer(store_->path(), "ec", error)) << error;
+    std::ofstream(store_->path() + "/broken.p12") << "not a container";
+    std::filesystem::create_directory(store_->path() + "/dir.p12");
+  }
+  static void TearDownTestSuite() {
+    ::unsetenv(kStoreVariable);
+    delete store_;
+  }
+
+  // AvCmInit(1) and a login on `container`; 0 on failure.
+  static std::uint32_t open(const char* container) {
+    AvCmLoginParam record{AVCM_PARAM_CONTAINER_NAME, container};
+    std::uint32_t provider = 0;
+    if (AvCmInit(AVCMF_STARTUP) != 0 || AvCmLogin(1, &record, &provider, 0) != 0) return 0;
+    return provider;
+  }
+  static void close(std::uint32_t provider) {
+    EXPECT_EQ(0u, AvCmLogout(provider, 0));
+    EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
+  }
+
+  // The signed message (DER) for `data`; empty when a call fails.
+  static std::string sign(std::uint32_t provider, const std::string& data) {
+    std::uint32_t message = 0;
+    std::string signedMessage(16384, '\0');
+    std::uint32_t length = 0;
+    if (AvCmOpenMsg(provider, data.data(), data.size(), &message, 0x100) == 0 &&
+        AvCmMsgSign(message, 0x2100000) == 0) {
+      length = signedMessage.size();
+      if (AvCmGetMsg(message, signedMessage.data(), &length, 0x2000) != 0) length = 0;
+    }
+    AvCmCloseHandle(message, 0);
+    return signedMessage.substr(0, length);
+  }
+
+  // The library's text for `status` ("" when it has none).
+  static std::string errorText(std::uint32_t status) {
+    char buffer[4096];
+    std::uint32_t size = sizeof buffer;
+    return AvCmGetErrorInfo(0, status, 2, buffer, &size, 8) == 0 ? buffer : "";
+  }
+
+  static TempDir* store_;
+};
+
+TempDir* TokenTest::store_ = nullptr;
+
+CmsPtr parseCms(const std::string& der) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(der.data());
+  return CmsPtr(d2i_CMS_ContentInfo(nullptr, &bytes, static_cast<long>(der.size())));
+}
+
+// True when `cms` is a valid detached signature of `data` by the
+// certificate it carries.
+bool verifies(CMS_ContentInfo* cms, const std::string& data) {
+  BioPtr content(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
+  return cms != nullptr && CMS_verify(cms, nullptr, nullptr, content.get(), nullptr,
+                                      CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) == 1;
+}
+
+// First: it needs a token nobody has started.
+TEST_F(TokenTest, LoginNeedsAStartupAndAUsableContainer) {
+  std::uint32_t provider = 0;
+  EXPECT_EQ(kNotInitialised, AvCmLogin(0, nullptr, &provider, 0));
+  EXPECT_EQ(kNotInitialised, AvCmInit(AVCMF_SHUTDOWN));
+  EXPECT_EQ(kBadParameter, AvCmInit(3));
+  ASSERT_EQ(0u, AvCmInit(AVCMF_STARTUP));
+  const std::pair<const char*, std::uint32_t> kNames[] = {{"ec", kOk},
+                                                          {"broken", kContainerUnreadable},
+                                                          {".ec", kBadContainerName},
+                                                          {"x/../ec", kBadContainerName},
+                                                          {"", kBadContainerName},
+                                                          {nullptr, kBadParameter},
+                                                          {"dir", kContainerUnreadable}};
+  for (const auto& [name, expected] : kNames) {
+    AvCmLoginParam record{AVCM_PARAM_CONTAINER_NAME, name};
+    std::uint32_t status = AvCmLogin(1, &record, &provider, 0);
+    EXPECT_EQ(expected, status) << (name != nullptr ? name : "null") << ": " << errorText(status);
+    if (status == kOk) {
+      EXPECT_EQ(0u, AvCmLogout(provider, 0));
+    }
+  }
+  // The detail is the latest failure's, the last row's, and only its own
+  // status shows it: a directory is no readable file, whatever it holds.
+  EXPECT_EQ("Key container cannot be read: dir: not a readable file",
+            errorText(kContainerUnreadable));
+  EXPECT_EQ("Key container not found", errorText(kContainerNotFound));
+  AvCmLoginParam record{AVCM_PARAM_CONTAINER_NAME, "ec"};
+  EXPECT_EQ(kBadParameter, AvCmLogin(2, &record, &provider, 0));
+  EXPECT_EQ(kBadParameter, AvCmLogin(1, &record, &provider, 1));
+  record.code = 0x1010;
+  EXPECT_EQ(kBadParameter, AvCmLogin(1, &record, &provider, 0));
+  ASSERT_EQ(0u, AvCmLogin(0, nullptr, &provider, 0));  // the default container
+  EXPECT_EQ(0u, AvCmLogout(provider, 0));
+  EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
+  EXPECT_EQ(kNotInitialised, AvCmInit(AVCMF_SHUTDOWN));
+}
+
+// Every status has a text; the text operation refuses unknown codes and
+// other arguments, and tells the size a short buffer lacks.
+TEST_F(TokenTest, ErrorInfoGivesEveryStatusItsText) {
+  for (std::uint32_t status = kNotInitialised; status <= kNoAnswer; ++status) {
+    EXPECT_FALSE(errorText(status).empty()) << std::hex << status;
+  }
+  char buffer[8];
+  std::uint32_t size = sizeof buffer;
+  EXPECT_EQ(kUnknownStatus, AvCmGetErrorInfo(0, 0x1234, 2, buffer, &size, 8));
+  EXPECT_EQ(kBufferTooSmall, AvCmGetErrorInfo(0, kBadHandle, 2, buffer, &size, 8));
+  EXPECT_EQ(std::strlen("Invalid handle") + 1, size);
+  size = sizeof buffer;
+  EXPECT_EQ(kBadParameter, AvCmGetErrorInfo(0, kBadHandle, 1, buffer, &size, 8));
+  EXPECT_EQ(kBadParameter, AvCmGetErrorInfo(0, kBadHandle, 2, nullptr, &size, 8));
+}
+
+// Each operation refuses other flags and codes, null pointers, handles it
+// never gave out or of another kind or already closed, and steps out of
+// order, and tells the size a short buffer lacks. A message outlives its
+// session. Whether the certificate is the container's is for OpenSSL to
+// judge at the process level.
+TEST_F(TokenTest, OperationsRefuseBadArgumentsHandlesAndOrder) {
+  std::uint32_t provider = open("ec");
+  ASSERT_NE(0u, provider);
+  std::uint32_t certificate = 0;
+  std::uint32_t size = 2;
+  EXPECT_EQ(kBufferTooSmall, AvCmGetObjectInfo(provider, 8, &certificate, &size, 0));
+  EXPECT_EQ(4u, size);
+  EXPECT_EQ(kBadParameter, AvCmGetObjectInfo(provider, 7, &certificate, &size, 0));
+  ASSERT_EQ(0u, AvCmGetObjectInfo(provider, 8, &certificate, &size, 0));
+  std::uint32_t message = 0;
+  EXPECT_EQ(kBadParameter, AvCmOpenMsg(provider, "abc", 3, &message, 0));
+  EXPECT_EQ(kBadParameter, AvCmOpenMsg(provider, nullptr, 3, &message, 0x100));
+  EXPECT_EQ(kBadParameter, AvCmOpenMsg(provider, "abc", 3, nullptr, 0x100));
+  ASSERT_EQ(0u, AvCmOpenMsg(provider, nullptr, 0, &message, 0x100));
+  EXPECT_EQ(0u, AvCmCloseHandle(message, 0));
+  ASSERT_EQ(0u, AvCmOpenMsg(provider, "abc", 3, &message, 0x100));
+  // Handles of another kind, and one never given out.
+  std::uint32_t length = 0;
+  EXPECT_EQ(kBadHandle, AvCmOpenMsg(0, "x", 1, &message, 0x100));
+  EXPECT_EQ(kBadHandle, AvCmGetMsg(0, nullptr, &length, 0x2000));
+  EXPECT_EQ(kBadHandle, AvCmGetObjectInfo(0, 8, &certificate, &size, 0));
+  EXPECT_EQ(kBadHandle, AvCmCloseHandle(provider, 0));
+  EXPECT_EQ(kBadHandle, AvCmMsgSign(certificate, 0x2100000));
+  EXPECT_EQ(kBadHandle, AvCmGetCertAttr(message, 45, 0, nullptr, &length, 0));
+  EXPECT_EQ(kBadHandle, AvCmLogout(message, 0));
+  close(provider);
+  EXPECT_EQ(kBadHandle, AvCmLogout(provider, 0));
+
+  EXPECT_EQ(kBadParameter, AvCmGetCertAttr(certificate, 44, 0, nullptr, &length, 0));
+  EXPECT_EQ(kBadParameter, AvCmGetCertAttr(certificate, 45, 1, nullptr, &length, 0));
+  ASSERT_EQ(0u, AvCmGetCertAttr(certificate, 45, 0, nullptr, &length, 0));
+  EXPECT_EQ(0u, AvCmCloseHandle(certificate, 0));
+  EXPECT_EQ(kBadHandle, AvCmGetCertAttr(certificate, 45, 0, nullptr, &length, 0));
+
+  EXPECT_EQ(kMessageNotSigned, AvCmGetMsg(message, nullptr, &length, 0x2000));
+  EXPECT_EQ(kBadParameter, AvCmMsgSign(message, 0x2000000));
+  ASSERT_EQ(0u, AvCmMsgSign(message, 0x2100000));
+  EXPECT_EQ(kMessageAlreadySigned, AvCmMsgSign(message, 0x2100000));
+  EXPECT_EQ(kBadParameter, AvCmGetMsg(message, nullptr, &length, 0));
+  EXPECT_EQ(kBadParameter, AvCmGetMsg(message, nullptr, nullptr, 0x2000));
+  ASSERT_EQ(0u, AvCmGetMsg(message, nullptr, &length, 0x2000));
+  std::string der(length, '\0');
+  std::uint32_t tooShort = length - 1;
+  EXPECT_EQ(kBufferTooSmall, AvCmGetMsg(message, der.data(), &tooShort, 0x2000));
+  EXPECT_EQ(length, tooShort);
+  ASSERT_EQ(0u, AvCmGetMsg(message, der.data(), &length, 0x2000));
+  EXPECT_TRUE(verifies(parseCms(der).get(), "abc"));
+  EXPECT_EQ(0u, AvCmCloseHandle(message, 0));
+  EXPECT_EQ(kBadHandle, AvCmCloseHandle(message, 0));
+}
+
+// Sessions in several threads at once each sign (every operation may be
+// called so): CMS SignedData over SHA-256 with a signing time, verified with
+// the certificate it carries; detached, so its size does not grow with the
+// data.
+TEST_F(TokenTest, ConcurrentSignaturesAreDetachedSha256AndVerifyOnlyTheirData) {
+  std::vector<std::thread> threads;
+  for (std::size_t size : {0, 3, 4 << 20, 1, 100, 1000}) {
+    threads.emplace_back([size] {
+      for (int round = 0; round < 8; ++round) {
+        std::string data(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + round);
+        std::uint32_t provider = open("ec");
+        std::string der = sign(provider, data);
+        close(provider);
+        EXPECT_LT(der.size(), 4096u);
+        CmsPtr cms = parseCms(der);
+        EXPECT_TRUE(verifies(cms.get(), data)) << size;
+        EXPECT_FALSE(verifies(cms.get(), data + "!")) << size;
+        ASSERT_TRUE(cms);
+        CMS_SignerInfo* signer = sk_CMS_SignerInfo_value(CMS_get0_SignerInfos(cms.get()), 0);
+        ASSERT_NE(nullptr, signer);
+        X509_ALGOR* digest = nullptr;
+        CMS_SignerInfo_get0_algs(signer, nullptr, nullptr, &digest, nullptr);
+        EXPECT_EQ(NID_sha256, OBJ_obj2nid(digest->algorithm));
+        EXPECT_GE(CMS_signed_get_attr_by_NID(signer, NID_pkcs9_signingTime, -1), 0);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+}
+
+}  // namespace
