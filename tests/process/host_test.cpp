@@ -13,7 +13,6 @@
 #include <fstream>
 #include <iterator>
 #include <ostream>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -417,47 +416,5 @@ TEST_F(HostStreams, AnotherUsersLockAndFolderNeitherBlockNorReceive) {
   EXPECT_EQ(std::vector<std::string>{signAnswer("C1", kNoData)}, run.answers);
   EXPECT_EQ(std::vector<std::string>{}, temp_.entries(temp_.hostFolder()));
 }
-
-#ifdef QUORVANT_DEBUG_LOG_HOST_PATH
-// The host built with its diagnostic log on: the records a support engineer
-// reads, in order, without their time stamps and thread ids.
-TEST_F(HostStreams, DebugLogRecordsEachStep) {
-  const std::string request =
-      u8R"({"contentId":"😀","data":{"requestAction":"getCertificate",)"
-      u8R"("containerName":"missing-key"}})";
-  HostRun run = runHost(frame("[]") + frame("{\"a\":\"\xff\"}") + frame(request) + frame(""),
-                        environment(), QUORVANT_DEBUG_LOG_HOST_PATH);
-  EXPECT_EQ(0, run.exitCode) << run.errors;
-  const std::regex name("Quorvant_[0-9A-Za-z]{7}\\.log");
-  const std::regex record(
-      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+) +\[\d+\] \[([^@]+)@\d+\] (.*))");
-  std::vector<std::string> shapes;
-  for (const std::string& file : temp_.entries(temp_.hostFolder())) {
-    std::ifstream log(temp_.hostPath() + "/" + file);
-    std::smatch match;
-    for (std::string line; std::regex_match(file, name) && std::getline(log, line);) {
-      shapes.push_back(std::regex_match(line, match, record)
-                           ? match[1].str() + " " + match[2].str() + " " + match[3].str()
-                           : "malformed: " + line);
-    }
-  }
-  const std::vector<std::string> expected = {
-      "DEBUG startLog Start quorvant...",
-      "ERROR processingMessage The root element is not an object",
-      "ERROR main Message dropped: Invalid UTF-8",
-      "DEBUG main Read message size: " + std::to_string(request.size()),
-      "DEBUG main Read message: " + request,
-      "ERROR vorna::DataSigned::openCryptoProvider AAvCmLogin: Key container not found",
-      u8R"(DEBUG main Send to browser: {"contentId":"😀","data":{"containerName":"missing-key",)"
-      u8R"("description":"Key container not found","requestAction":"getCertificate","result":"error"}})",
-      "DEBUG main Read message size: 0. Exit."};
-  auto at = shapes.begin();
-  for (const std::string& shape : expected) {
-    at = std::find(at, shapes.end(), shape);
-    EXPECT_NE(at, shapes.end()) << "missing or out of order: " << shape;
-  }
-  EXPECT_EQ(expected.back(), shapes.empty() ? "" : shapes.back());
-}
-#endif
 
 }  // namespace
