@@ -72,6 +72,7 @@ TEST_F(HostStress, SixteenHostsShareTheWorkingAndDefaultDirectories) {
   constexpr int kHosts = 16, kRequests = 180;
   std::vector<HostRun> runs(kHosts);
   std::vector<std::thread> threads;
+  threads.reserve(kHosts);
   for (int host = 0; host < kHosts; ++host) {
     threads.emplace_back([&, host] {
       std::string input;
