@@ -2,19 +2,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <thread>
 
 #include "text/base64.h"
@@ -32,20 +30,9 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr std::chrono::seconds kTimeLimit{60};
 
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-// The one place where the command that starts a host is built: the host
-// itself, or the host behind its launcher (wine64 passes the pipes on as the
-// host's standard handles).
-std::vector<std::string> hostCommand(const std::string& host) {
-  std::vector<std::string> command;
-  if (hostIsLaunched()) command.emplace_back(QUORVANT_HOST_LAUNCHER);
-  // A 32-bit x86 host runs under the emulator that runs the test (linux-x86).
-  if (QUORVANT_HOST_EMULATOR[0] != '\0') command.emplace_back(QUORVANT_HOST_EMULATOR);
-  command.push_back(host.empty() ? QUORVANT_HOST_PATH : host);
-  return command;
-}
 
 // A launched host takes its temporary folder from the launcher (Wine's user
 // folder), while Wine finds its running server through the test's own
@@ -54,10 +41,10 @@ std::vector<std::string> hostCommand(const std::string& host) {
 std::vector<std::string> childEnvironment(const Environment& extra) {
   std::vector<std::string> entries;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text = *entry;
-    const bool temporary = startsWith(text, "TMPDIR=") || startsWith(text, "XDG_RUNTIME_DIR=");
-    if ((!hostIsLaunched() && temporary) || startsWith(text, "AVCM_FAKE_")) continue;
-    entries.push_back(text);
+    const bool temporary = startsWith(*entry, "TMPDIR=") || startsWith(*entry, "XDG_RUNTIME_DIR=");
+    if ((hostIsLaunched() || !temporary) && !startsWith(*entry, "AVCM_FAKE_")) {
+      entries.emplace_back(*entry);
+    }
   }
   for (const std::string& entry : extra) {
     if (!hostIsLaunched() || !startsWith(entry, "TMPDIR=")) entries.push_back(entry);
@@ -65,19 +52,17 @@ std::vector<std::string> childEnvironment(const Environment& extra) {
   return entries;
 }
 
-std::uint32_t lengthAt(const std::string& bytes, std::size_t at) {
-  std::uint32_t length = 0;
-  for (int i = 0; i < 4; ++i) {
-    length |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-  }
-  return length;
-}
-
 std::vector<char*> pointers(std::vector<std::string>& texts) {
   std::vector<char*> result;
   for (std::string& text : texts) result.push_back(text.data());
   result.push_back(nullptr);
   return result;
+}
+
+std::uint32_t lengthAt(const std::string& bytes) {
+  std::uint32_t length = 0;
+  for (int i = 3; i >= 0; --i) length = length << 8 | static_cast<unsigned char>(bytes[i]);
+  return length;
 }
 
 }  // namespace
@@ -89,34 +74,30 @@ HostProcess::HostProcess(const Environment& environment, const std::string& host
   char errors[] = "/tmp/quorvant-host-errors-XXXXXX";
   const int errorFile = ::mkstemp(errors);
   errorPath_ = errors;
-  int in[2], out[2];
   // Close-on-exec keeps one host's pipe ends out of hosts that other threads
   // start, so each host sees the end of its own input.
-  if (errorFile < 0 || ::pipe2(in, O_CLOEXEC) != 0) return;
-  if (::pipe2(out, O_CLOEXEC) != 0) return;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errorFile, STDERR_FILENO);
-  // SIGPIPE at its default action: a host that forgot to ignore it must not
-  // pass for a careful one.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t pipe, none;
-  sigemptyset(&pipe);
-  sigaddset(&pipe, SIGPIPE);
-  sigemptyset(&none);
-  posix_spawnattr_setsigdefault(&attributes, &pipe);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  std::vector<std::string> argv = hostCommand(host), envp = childEnvironment(environment);
-  if (posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, pointers(argv).data(),
-                  pointers(envp).data()) != 0) {
-    pid_ = -1;
+  int in[2], out[2];
+  if (errorFile < 0 || ::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+  // The host itself, or behind its launcher (wine64 passes the pipes on as
+  // its standard handles) or the emulator of a 32-bit x86 host.
+  std::vector<std::string> argv, envp = childEnvironment(environment);
+  if (hostIsLaunched()) argv.emplace_back(QUORVANT_HOST_LAUNCHER);
+  if (QUORVANT_HOST_EMULATOR[0] != '\0') argv.emplace_back(QUORVANT_HOST_EMULATOR);
+  argv.push_back(host.empty() ? QUORVANT_HOST_PATH : host);
+  std::vector<char*> args = pointers(argv), envs = pointers(envp);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    // SIGPIPE at its default action: a host that forgot to ignore it must
+    // not pass for a careful one.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    std::signal(SIGPIPE, SIG_DFL);
+    if (::dup2(in[0], 0) == 0 && ::dup2(out[1], 1) == 1 && ::dup2(errorFile, 2) == 2) {
+      ::execve(args[0], args.data(), envs.data());
+    }
+    ::_exit(127);
   }
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
   for (int fd : {in[0], out[1], errorFile}) ::close(fd);
   input_ = in[1];
   output_ = out[0];
@@ -156,8 +137,8 @@ void HostProcess::closeOutput() {
 }
 
 std::optional<std::string> HostProcess::readFrame() {
-  const Clock::time_point deadline = Clock::now() + kHostTimeout;
-  while (pending_.size() < 4 || pending_.size() - 4 < lengthAt(pending_, 0)) {
+  const Clock::time_point deadline = Clock::now() + kTimeLimit;
+  while (pending_.size() < 4 || pending_.size() - 4 < lengthAt(pending_)) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd ready = {output_, POLLIN, 0};
@@ -171,14 +152,14 @@ std::optional<std::string> HostProcess::readFrame() {
     if (got <= 0) return std::nullopt;
     pending_.append(buffer, static_cast<std::size_t>(got));
   }
-  std::string body = pending_.substr(4, lengthAt(pending_, 0));
+  std::string body = pending_.substr(4, lengthAt(pending_));
   pending_.erase(0, 4 + body.size());
   return body;
 }
 
 int HostProcess::waitForExit() {
   if (exitCode_ || pid_ <= 0) return exitCode_.value_or(-1);
-  const Clock::time_point deadline = Clock::now() + kHostTimeout;
+  const Clock::time_point deadline = Clock::now() + kTimeLimit;
   int status = 0;
   pid_t done = 0;
   while ((done = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
@@ -241,10 +222,6 @@ std::string frame(const std::string& body) {
 HostRun runHost(const std::string& input, const Environment& environment, const std::string& host) {
   HostRun run;
   HostProcess process(environment, host);
-  if (!process.started()) {
-    run.errors = "the host could not be started";
-    return run;
-  }
   std::thread writer([&] {
     process.write(input);
     process.closeInput();
@@ -287,10 +264,7 @@ std::optional<std::string> fromBase64(const std::string& text) {
 
 std::string signedMessage(const std::string& container, const std::string& data) {
   std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a, 64-bit
-  for (char c : data) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 0x100000001b3ull;
-  }
+  for (char c : data) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
   return "SIGNED:" + container + ":" + std::to_string(data.size()) + ":" + hex;
@@ -312,28 +286,6 @@ std::optional<std::string> dataString(const std::string& body, const char16_t* n
   return wideToUtf8(member->asString());
 }
 
-std::vector<std::string> libraryCalls(const std::string& recordPath) {
-  std::vector<std::string> calls;
-  std::ifstream in(recordPath);
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream words(line);
-    std::string name, first;
-    words >> name >> first;
-    if (name == "exit" || name == "AvCmGetErrorInfo") continue;
-    calls.push_back(name == "AvCmInit" ? name + " " + first : name);
-  }
-  return calls;
-}
-
-std::string libraryExitLine(const std::string& recordPath) {
-  std::ifstream in(recordPath);
-  std::string exit;
-  for (std::string line; std::getline(in, line);) {
-    if (startsWith(line, "exit ")) exit = line;
-  }
-  return exit;
-}
-
 Environment HostTest::environment(const Environment& extra) const {
   Environment entries = {"TMPDIR=" + tempPath(), "AVCM_FAKE_LOG=" + recordPath()};
   entries.insert(entries.end(), extra.begin(), extra.end());
@@ -342,10 +294,4 @@ Environment HostTest::environment(const Environment& extra) const {
 
 HostRun HostTest::run(const std::string& input, const Environment& extra) const {
   return runHost(input, environment(extra));
-}
-
-HostRun HostTest::ask(const std::vector<std::string>& requests, const Environment& extra) const {
-  std::string input;
-  for (const std::string& request : requests) input += frame(request);
-  return run(input, extra);
 }

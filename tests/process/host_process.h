@@ -2,7 +2,6 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,13 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "json/json_value.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/fake_library.h"
 
 // Runs the built host executable as a browser does: its standard input and
 // output are pipes carrying frames (a 4-byte little-endian length, then that
 // many bytes of UTF-8 JSON); its standard error goes to a file. Every read and
-// wait is bounded, so a host that hangs fails the test instead of hanging it.
-inline constexpr std::chrono::seconds kHostTimeout{60};
+// wait gives up after a minute, so a host that hangs fails the test instead
+// of hanging it.
 
 // True when the host runs under a launcher (wine64 for the Windows build).
 bool hostIsLaunched();
@@ -37,15 +36,14 @@ class HostProcess {
   HostProcess& operator=(const HostProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
-  pid_t pid() const { return pid_; }
   // Blocking write of raw bytes; false once the host closed its input.
   bool write(const std::string& bytes);
   bool writeFrame(const std::string& body);
   void closeInput();
   // Closes the read end of the answers, as a browser that stopped listening.
   void closeOutput();
-  // The next answer's body; empty at the end of the output or after
-  // kHostTimeout without a whole frame (then timedOut() is true).
+  // The next answer's body; none at the end of the output or after the time
+  // limit without a whole frame (then timedOut() is true).
   std::optional<std::string> readFrame();
   // Exit code, 128 + signal number, or -1 when the host had to be killed.
   int waitForExit();
@@ -98,12 +96,6 @@ std::string signedMessage(const std::string& container, const std::string& data)
 std::unique_ptr<JsonValue> parseAnswer(const std::string& body);
 std::optional<std::string> dataString(const std::string& body, const char16_t* name);
 
-// The test double's call record: one entry per call, the operation's name
-// and for AvCmInit its flag ("AvCmInit 1"), AvCmGetErrorInfo left out; the
-// record's last "exit ..." line.
-std::vector<std::string> libraryCalls(const std::string& recordPath);
-std::string libraryExitLine(const std::string& recordPath);
-
 // A test with its own temporary directory, the hosts' TMPDIR, holding the
 // double's call record.
 class HostTest : public ::testing::Test {
@@ -112,7 +104,6 @@ class HostTest : public ::testing::Test {
   std::string recordPath() const { return temp_.path() + "/calls.log"; }
   Environment environment(const Environment& extra = {}) const;
   HostRun run(const std::string& input, const Environment& extra = {}) const;
-  HostRun ask(const std::vector<std::string>& requests, const Environment& extra = {}) const;
 
   TempDir temp_;
 };

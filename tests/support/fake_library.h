@@ -8,6 +8,21 @@
 
 #include "tests/support/temp_dir.h"
 
+// The vendor test double's call record at `path`, one entry per line: the
+// operation's name, for AvCmInit with its flag ("AvCmInit 1"); the line the
+// double writes when its process ends ("exit startups=0 ...") whole.
+inline std::vector<std::string> recordedCalls(const std::string& path) {
+  std::vector<std::string> calls;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string name, first;
+    words >> name >> first;
+    calls.push_back(name == "exit" ? line : name == "AvCmInit" ? name + " " + first : name);
+  }
+  return calls;
+}
+
 // Drives the vendor test double in this process: its call record goes to a
 // file of the fixture's own, faults are set per case.
 class FakeLibrary {
@@ -29,19 +44,7 @@ class FakeLibrary {
   }
   // Forgets the calls recorded so far.
   void clearCalls() { std::ofstream(record_, std::ios::trunc); }
-  // The calls in order: the operation's name, and for AvCmInit its flag.
-  std::vector<std::string> calls() const {
-    std::vector<std::string> names;
-    std::ifstream in(record_);
-    std::string line;
-    while (std::getline(in, line)) {
-      std::istringstream words(line);
-      std::string name, first;
-      words >> name >> first;
-      names.push_back(name == "AvCmInit" ? name + " " + first : name);
-    }
-    return names;
-  }
+  std::vector<std::string> calls() const { return recordedCalls(record_); }
 
  private:
   std::string record_;

@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,7 +12,8 @@
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvant-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quorvant-test-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
   }
   ~TempDir() {

@@ -60,8 +60,8 @@ TEST_F(WineHost, HostWaitsForTheHolderOfItsMutex) {
 TEST_F(WineHost, DefaultDataDirectoryIsInTheUsersTemporaryFolder) {
   const char* wineTemp = std::getenv("QUORVANT_WINE_TEMP");
   ASSERT_TRUE(wineTemp != nullptr && *wineTemp != '\0') << "QUORVANT_WINE_TEMP is not set";
-  HostRun run = ask(
-      {R"({"data":{"requestAction":"getSignature","containerName":"C1","contentFile":"aGVsbG8="}})"});
+  HostRun run = this->run(frame(
+      R"({"data":{"requestAction":"getSignature","containerName":"C1","contentFile":"aGVsbG8="}})"));
   ASSERT_EQ(1u, run.answers.size()) << run.errors;
   EXPECT_EQ(signedMessage("C1", "hello"),
             fromBase64(dataString(run.answers[0], u"signature").value_or("")));

@@ -2,21 +2,21 @@
 // deterministic, and three environment variables, read at every call, let a
 // test inject failures, record every call and make the library chatty on
 // standard output. vendor/fake/README.md describes the behaviour tests rely on.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "vendor/av_crypt_mail.h"
 #include "vendor/fake/fake_platform.h"
-#include "vendor/fake/fault_script.h"
 
 namespace {
-
-using avcm_fake::environmentValue;
 
 constexpr std::uint32_t kContainerNotFound = 0x101;
 constexpr std::uint32_t kSignFailed = 0x103;
@@ -29,15 +29,40 @@ constexpr std::uint32_t kBadArgument = 0x109;
 constexpr std::uint32_t kUndescribable = 0x1FF;
 constexpr std::uint32_t kLookupFailed = 0x1FE;
 
-constexpr std::uint32_t kOpenFlags = 0x100;
-constexpr std::uint32_t kSignFlags = 0x2100000;
-constexpr std::uint32_t kGetMessageFlags = 0x2000;
-constexpr std::uint32_t kCertificateInfo = 8;
-constexpr std::uint32_t kCertificateAttribute = 45;
-constexpr std::uint32_t kErrorTextKind = 2;
-constexpr std::uint32_t kErrorTextFlags = 8;
+const char kOperations[] =
+    " AvCmInit AvCmLogin AvCmLogout AvCmOpenMsg AvCmMsgSign AvCmGetMsg "
+    "AvCmCloseHandle AvCmGetCertAttr AvCmGetObjectInfo AvCmGetErrorInfo ";
 
-std::string decimal(std::uint64_t value) { return std::to_string(value); }
+std::string environmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// Decimal, or hexadecimal after "0x"; false for anything else.
+bool parseNumber(const std::string& text, std::uint32_t& value) {
+  char* end = nullptr;
+  const unsigned long result = std::strtoul(text.c_str(), &end, 0);
+  value = static_cast<std::uint32_t>(result);
+  return !text.empty() && *end == '\0' && result <= UINT32_MAX && text[0] != '-';
+}
+
+struct Fault {
+  std::string operation;
+  std::uint32_t status = 0;
+  std::uint32_t call = 0;  // 0: every call
+};
+
+// One AVCM_FAKE_FAULTS entry, `Operation=status` or `Operation=status@n`.
+bool parseFault(const std::string& entry, Fault& fault) {
+  const std::size_t equals = entry.find('='), at = entry.find('@');
+  if (equals == std::string::npos) return false;
+  fault.operation = entry.substr(0, equals);
+  if (at != std::string::npos && (!parseNumber(entry.substr(at + 1), fault.call) || !fault.call)) {
+    return false;
+  }
+  return std::strstr(kOperations, (" " + fault.operation + " ").c_str()) != nullptr &&
+         parseNumber(entry.substr(equals + 1, at - equals - 1), fault.status);
+}
 
 // Opened, appended to and closed per line, so that other processes and the
 // test itself can read the record at any time.
@@ -46,44 +71,18 @@ void appendRecord(const std::string& line) {
   if (path.empty()) return;
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "ab"),
                                                        &std::fclose);
-  if (!file) return;
-  (void)std::fputs((line + "\n").c_str(), file.get());
-}
-
-std::string loginContainer(std::uint32_t count, const AvCmLoginParam* params) {
-  if (count != 1 || !params || params->code != AVCM_PARAM_CONTAINER_NAME || !params->value) {
-    return std::string();
-  }
-  return static_cast<const char*>(params->value);
-}
-
-std::uint64_t fnv1a(const void* data, std::uint32_t length) {
-  const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  std::uint64_t hash = 0xcbf29ce484222325ull;
-  for (std::uint32_t i = 0; i < length; ++i) {
-    hash ^= bytes[i];
-    hash *= 0x100000001b3ull;
-  }
-  return hash;
+  if (file) (void)std::fputs((line + "\n").c_str(), file.get());
 }
 
 std::string errorText(std::uint32_t code) {
-  switch (code) {
-    case kContainerNotFound:
-      return "Key container not found";
-    case kSignFailed:
-      return avcm_fake::ansiFromUtf8(u8"Ошибка подписи: ключ недоступен");
-    case kInvalidHandle:
-      return "Invalid handle";
-    case kNotInitialised:
-      return "Library not initialised";
-    case kBufferTooSmall:
-      return "Buffer too small";
-    case kNotSigned:
-      return "Message not signed";
-    default:
-      break;
-  }
+  const std::map<std::uint32_t, std::string> texts = {
+      {kContainerNotFound, "Key container not found"},
+      {kSignFailed, avcm_fake::ansiFromUtf8(u8"Ошибка подписи: ключ недоступен")},
+      {kInvalidHandle, "Invalid handle"},
+      {kNotInitialised, "Library not initialised"},
+      {kBufferTooSmall, "Buffer too small"},
+      {kNotSigned, "Message not signed"}};
+  if (texts.count(code) != 0) return texts.at(code);
   char text[40];
   (void)std::snprintf(text, sizeof text, "Fake library error 0x%X", static_cast<unsigned>(code));
   return text;
@@ -94,10 +93,8 @@ std::string errorText(std::uint32_t code) {
 std::uint32_t copyOut(const std::string& bytes, void* buffer, std::uint32_t* length) {
   if (!length) return kBadArgument;
   const auto size = static_cast<std::uint32_t>(bytes.size());
-  if (buffer) {
-    if (*length < size) return kBufferTooSmall;
-    if (size > 0) std::memcpy(buffer, bytes.data(), size);
-  }
+  if (buffer && *length < size) return kBufferTooSmall;
+  if (buffer && size > 0) std::memcpy(buffer, bytes.data(), size);
   *length = size;
   return 0;
 }
@@ -105,158 +102,68 @@ std::uint32_t copyOut(const std::string& bytes, void* buffer, std::uint32_t* len
 struct Message {
   std::string container;
   std::uint32_t length = 0;
-  std::uint64_t hash = 0;
+  std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a, 64-bit
   bool isSigned = false;
 };
 
-class FakeLibrary {
- public:
+struct State {
   // What is still open when the process ends, so tests can prove nothing leaked.
-  ~FakeLibrary() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    appendRecord("exit startups=" + decimal(startups_) + " sessions=" + decimal(sessions_.size()) +
-                 " messages=" + decimal(messages_.size()) +
-                 " certificates=" + decimal(certificates_.size()));
+  ~State() {
+    appendRecord("exit startups=" + std::to_string(startups) + " sessions=" +
+                 std::to_string(sessions.size()) + " messages=" + std::to_string(messages.size()) +
+                 " certificates=" + std::to_string(certificates.size()));
   }
 
-  // Runs one operation: an injected fault replaces it entirely; either way
-  // the call leaves one record line.
-  template <typename Body>
-  std::uint32_t perform(const char* operation, const std::string& arguments, Body body) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::uint32_t status = 0;
-    if (!faults_.failsCall(operation, status)) status = body();
-    appendRecord(std::string(operation) + " " + arguments + " -> " + decimal(status));
-    return status;
-  }
-
-  std::uint32_t init(std::uint32_t flags) {
-    if (flags == AVCMF_STARTUP) {
-      ++startups_;
-      return 0;
-    }
-    if (flags != AVCMF_SHUTDOWN) return kBadArgument;
-    if (startups_ == 0) return kNotInitialised;
-    --startups_;
-    return 0;
-  }
-
-  std::uint32_t login(std::uint32_t count, const AvCmLoginParam* params, std::uint32_t* provider,
-                      std::uint32_t flags) {
-    if (startups_ == 0) return kNotInitialised;
-    if (!provider || flags != 0) return kBadArgument;
-    std::string container = loginContainer(count, params);
-    if (count == 0 && !params) {
-      container = "default";
-    } else if (container.empty()) {
-      return kBadLogin;
-    }
-    if (container.compare(0, 7, "missing") == 0) return kContainerNotFound;
-    *provider = nextProvider_++;
-    sessions_[*provider] = container;
-    return 0;
-  }
-
-  std::uint32_t logout(std::uint32_t provider, std::uint32_t flags) {
-    if (sessions_.count(provider) == 0) return kInvalidHandle;
-    if (flags != 0) return kBadArgument;
-    sessions_.erase(provider);
-    return 0;
-  }
-
-  std::uint32_t openMessage(std::uint32_t provider, const void* data, std::uint32_t length,
-                            std::uint32_t* message, std::uint32_t flags) {
-    const auto session = sessions_.find(provider);
-    if (session == sessions_.end()) return kInvalidHandle;
-    if (!message || (!data && length > 0) || flags != kOpenFlags) return kBadArgument;
-    *message = nextMessage_++;
-    messages_[*message] = Message{session->second, length, fnv1a(data, length), false};
-    return 0;
-  }
-
-  std::uint32_t sign(std::uint32_t message, std::uint32_t flags) {
-    const auto found = messages_.find(message);
-    if (found == messages_.end()) return kInvalidHandle;
-    if (flags != kSignFlags) return kBadArgument;
-    if (found->second.container == "sign-fails") return kSignFailed;
-    found->second.isSigned = true;
-    return 0;
-  }
-
-  std::uint32_t getMessage(std::uint32_t message, void* buffer, std::uint32_t* length,
-                           std::uint32_t flags) {
-    const auto found = messages_.find(message);
-    if (found == messages_.end()) return kInvalidHandle;
-    if (flags != kGetMessageFlags) return kBadArgument;
-    const Message& signedMessage = found->second;
-    if (!signedMessage.isSigned) return kNotSigned;
-    char hash[17];
-    (void)std::snprintf(hash, sizeof hash, "%016llx",
-                        static_cast<unsigned long long>(signedMessage.hash));
-    const std::string bytes =
-        "SIGNED:" + signedMessage.container + ":" + decimal(signedMessage.length) + ":" + hash;
-    return copyOut(bytes, buffer, length);
-  }
-
-  std::uint32_t closeHandle(std::uint32_t handle, std::uint32_t flags) {
-    if (messages_.count(handle) == 0 && certificates_.count(handle) == 0) return kInvalidHandle;
-    if (flags != 0) return kBadArgument;
-    messages_.erase(handle);
-    certificates_.erase(handle);
-    return 0;
-  }
-
-  std::uint32_t getObjectInfo(std::uint32_t provider, std::uint32_t infoCode, void* value,
-                              std::uint32_t* size, std::uint32_t flags) {
-    const auto session = sessions_.find(provider);
-    if (session == sessions_.end()) return kInvalidHandle;
-    if (infoCode != kCertificateInfo || !value || !size || *size != sizeof(std::uint32_t) ||
-        flags != 0) {
-      return kBadArgument;
-    }
-    const std::uint32_t certificate = nextCertificate_++;
-    const std::string& container = session->second;
-    certificates_[certificate] = container == "empty-cert" ? std::string() : "CERT:" + container;
-    std::memcpy(value, &certificate, sizeof certificate);
-    return 0;
-  }
-
-  std::uint32_t getCertAttr(std::uint32_t certificate, std::uint32_t attribute, std::uint32_t index,
-                            void* buffer, std::uint32_t* length, std::uint32_t flags) {
-    const auto found = certificates_.find(certificate);
-    if (found == certificates_.end()) return kInvalidHandle;
-    if (attribute != kCertificateAttribute || index != 0 || flags != 0) return kBadArgument;
-    return copyOut(found->second, buffer, length);
-  }
-
-  std::uint32_t getErrorInfo(std::uint32_t provider, std::uint32_t code, std::uint32_t kind,
-                             char* buffer, std::uint32_t* size, std::uint32_t flags) {
-    if (provider != 0 || kind != kErrorTextKind || !buffer || !size || flags != kErrorTextFlags) {
-      return kBadArgument;
-    }
-    if (code == kUndescribable) return kLookupFailed;
-    const std::string text = errorText(code);
-    if (*size <= text.size()) return kBufferTooSmall;
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    *size = static_cast<std::uint32_t>(text.size() + 1);
-    return 0;
-  }
-
- private:
-  std::mutex mutex_;
-  avcm_fake::FaultScript faults_;
-  std::uint32_t startups_ = 0;
-  std::uint32_t nextProvider_ = 0x1001;
-  std::uint32_t nextMessage_ = 0x2001;
-  std::uint32_t nextCertificate_ = 0x3001;
-  std::map<std::uint32_t, std::string> sessions_;  // provider handle -> container
-  std::map<std::uint32_t, Message> messages_;
-  std::map<std::uint32_t, std::string> certificates_;  // handle -> certificate bytes
+  std::mutex mutex;
+  std::string script;  // the fault script last seen; a new one restarts the counts
+  std::vector<Fault> faults;
+  std::map<std::string, std::uint32_t> calls;
+  std::uint32_t startups = 0;
+  std::uint32_t nextProvider = 0x1001;
+  std::uint32_t nextMessage = 0x2001;
+  std::uint32_t nextCertificate = 0x3001;
+  std::map<std::uint32_t, std::string> sessions;  // provider handle -> container
+  std::map<std::uint32_t, Message> messages;
+  std::map<std::uint32_t, std::string> certificates;  // handle -> certificate bytes
 };
 
 // A namespace-scope object, so its destructor writes the exit line even for a
 // process that never called the library.
-FakeLibrary fakeLibrary;
+State state;
+
+void loadFaults(const std::string& script) {
+  state.script = script;
+  state.faults.clear();
+  state.calls.clear();
+  for (std::size_t start = 0; start <= script.size();) {
+    const std::size_t comma = std::min(script.find(',', start), script.size());
+    const std::string entry = script.substr(start, comma - start);
+    Fault fault;
+    if (parseFault(entry, fault)) {
+      state.faults.push_back(fault);
+    } else if (!entry.empty()) {
+      // Silently ignoring a typo would leave a test passing for the wrong reason.
+      (void)std::fprintf(stderr, "AvCryptMail fake: ignored fault entry \"%s\"\n", entry.c_str());
+    }
+    start = comma + 1;
+  }
+}
+
+// Runs one operation: an injected fault replaces it entirely; either way the
+// call leaves one record line.
+template <typename Body>
+std::uint32_t perform(const char* operation, const std::string& arguments, Body body) {
+  std::lock_guard<std::mutex> lock(state.mutex);
+  const std::string script = environmentValue("AVCM_FAKE_FAULTS");
+  if (script != state.script) loadFaults(script);
+  const std::uint32_t call = ++state.calls[operation];
+  const auto fault = std::find_if(state.faults.begin(), state.faults.end(), [&](const Fault& f) {
+    return f.operation == operation && (f.call == 0 || f.call == call);
+  });
+  const std::uint32_t status = fault != state.faults.end() ? fault->status : body();
+  appendRecord(std::string(operation) + " " + arguments + " -> " + std::to_string(status));
+  return status;
+}
 
 }  // namespace
 
@@ -265,63 +172,139 @@ extern "C" {
 AVCM_API std::uint32_t AVCM_CALL AvCmInit(std::uint32_t flags) {
   const std::string chatter = environmentValue("AVCM_FAKE_STDOUT");
   if (!chatter.empty()) avcm_fake::echoToStandardOutput(chatter + "\n");
-  return fakeLibrary.perform("AvCmInit", decimal(flags), [&] { return fakeLibrary.init(flags); });
+  return perform("AvCmInit", std::to_string(flags), [&]() -> std::uint32_t {
+    if (flags == AVCMF_STARTUP) {
+      ++state.startups;
+      return 0;
+    }
+    if (flags != AVCMF_SHUTDOWN) return kBadArgument;
+    if (state.startups == 0) return kNotInitialised;
+    --state.startups;
+    return 0;
+  });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmLogin(std::uint32_t paramCount, const AvCmLoginParam* params,
                                            std::uint32_t* provider, std::uint32_t flags) {
-  return fakeLibrary.perform(
-      "AvCmLogin", "", [&] { return fakeLibrary.login(paramCount, params, provider, flags); });
+  return perform("AvCmLogin", "", [&]() -> std::uint32_t {
+    if (state.startups == 0) return kNotInitialised;
+    if (!provider || flags != 0) return kBadArgument;
+    std::string container = paramCount == 0 && !params ? "default" : "";
+    if (paramCount == 1 && params && params->code == AVCM_PARAM_CONTAINER_NAME && params->value) {
+      container = static_cast<const char*>(params->value);
+    }
+    if (container.empty()) return kBadLogin;
+    if (container.compare(0, 7, "missing") == 0) return kContainerNotFound;
+    *provider = state.nextProvider++;
+    state.sessions[*provider] = container;
+    return 0;
+  });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmLogout(std::uint32_t provider, std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmLogout", "", [&] { return fakeLibrary.logout(provider, flags); });
+  return perform("AvCmLogout", "", [&]() -> std::uint32_t {
+    if (state.sessions.count(provider) == 0) return kInvalidHandle;
+    if (flags != 0) return kBadArgument;
+    state.sessions.erase(provider);
+    return 0;
+  });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmOpenMsg(std::uint32_t provider, const void* data,
                                              std::uint32_t length, std::uint32_t* message,
                                              std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmOpenMsg", "", [&] {
-    return fakeLibrary.openMessage(provider, data, length, message, flags);
+  return perform("AvCmOpenMsg", "", [&]() -> std::uint32_t {
+    const auto session = state.sessions.find(provider);
+    if (session == state.sessions.end()) return kInvalidHandle;
+    if (!message || (!data && length > 0) || flags != 0x100) return kBadArgument;
+    Message opened{session->second, length};
+    for (std::uint32_t i = 0; i < length; ++i) {
+      opened.hash = (opened.hash ^ static_cast<const unsigned char*>(data)[i]) * 0x100000001b3ull;
+    }
+    *message = state.nextMessage++;
+    state.messages[*message] = opened;
+    return 0;
   });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmMsgSign(std::uint32_t message, std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmMsgSign", "", [&] { return fakeLibrary.sign(message, flags); });
+  return perform("AvCmMsgSign", "", [&]() -> std::uint32_t {
+    const auto found = state.messages.find(message);
+    if (found == state.messages.end()) return kInvalidHandle;
+    if (flags != 0x2100000) return kBadArgument;
+    if (found->second.container == "sign-fails") return kSignFailed;
+    found->second.isSigned = true;
+    return 0;
+  });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmGetMsg(std::uint32_t message, void* buffer,
                                             std::uint32_t* length, std::uint32_t flags) {
-  return fakeLibrary.perform(
-      "AvCmGetMsg", "", [&] { return fakeLibrary.getMessage(message, buffer, length, flags); });
+  return perform("AvCmGetMsg", "", [&]() -> std::uint32_t {
+    const auto found = state.messages.find(message);
+    if (found == state.messages.end()) return kInvalidHandle;
+    if (flags != 0x2000) return kBadArgument;
+    if (!found->second.isSigned) return kNotSigned;
+    char hash[17];
+    (void)std::snprintf(hash, sizeof hash, "%016llx",
+                        static_cast<unsigned long long>(found->second.hash));
+    return copyOut("SIGNED:" + found->second.container + ":" +
+                       std::to_string(found->second.length) + ":" + hash,
+                   buffer, length);
+  });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmCloseHandle(std::uint32_t handle, std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmCloseHandle", "",
-                             [&] { return fakeLibrary.closeHandle(handle, flags); });
+  return perform("AvCmCloseHandle", "", [&]() -> std::uint32_t {
+    if (state.messages.count(handle) == 0 && state.certificates.count(handle) == 0) {
+      return kInvalidHandle;
+    }
+    if (flags != 0) return kBadArgument;
+    state.messages.erase(handle);
+    state.certificates.erase(handle);
+    return 0;
+  });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmGetCertAttr(std::uint32_t certificate, std::uint32_t attribute,
                                                  std::uint32_t index, void* buffer,
                                                  std::uint32_t* length, std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmGetCertAttr", "", [&] {
-    return fakeLibrary.getCertAttr(certificate, attribute, index, buffer, length, flags);
+  return perform("AvCmGetCertAttr", "", [&]() -> std::uint32_t {
+    const auto found = state.certificates.find(certificate);
+    if (found == state.certificates.end()) return kInvalidHandle;
+    if (attribute != 45 || index != 0 || flags != 0) return kBadArgument;
+    return copyOut(found->second, buffer, length);
   });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmGetObjectInfo(std::uint32_t provider, std::uint32_t infoCode,
                                                    void* value, std::uint32_t* size,
                                                    std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmGetObjectInfo", "", [&] {
-    return fakeLibrary.getObjectInfo(provider, infoCode, value, size, flags);
+  return perform("AvCmGetObjectInfo", "", [&]() -> std::uint32_t {
+    const auto session = state.sessions.find(provider);
+    if (session == state.sessions.end()) return kInvalidHandle;
+    if (infoCode != 8 || !value || !size || *size != sizeof(std::uint32_t) || flags != 0) {
+      return kBadArgument;
+    }
+    const std::uint32_t certificate = state.nextCertificate++;
+    state.certificates[certificate] =
+        session->second == "empty-cert" ? std::string() : "CERT:" + session->second;
+    std::memcpy(value, &certificate, sizeof certificate);
+    return 0;
   });
 }
 
 AVCM_API std::uint32_t AVCM_CALL AvCmGetErrorInfo(std::uint32_t provider, std::uint32_t code,
                                                   std::uint32_t kind, char* buffer,
                                                   std::uint32_t* size, std::uint32_t flags) {
-  return fakeLibrary.perform("AvCmGetErrorInfo", decimal(code), [&] {
-    return fakeLibrary.getErrorInfo(provider, code, kind, buffer, size, flags);
+  return perform("AvCmGetErrorInfo", std::to_string(code), [&]() -> std::uint32_t {
+    if (provider != 0 || kind != 2 || !buffer || !size || flags != 8) return kBadArgument;
+    if (code == kUndescribable) return kLookupFailed;
+    const std::string text = errorText(code);
+    if (*size <= text.size()) return kBufferTooSmall;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    *size = static_cast<std::uint32_t>(text.size() + 1);
+    return 0;
   });
 }
 

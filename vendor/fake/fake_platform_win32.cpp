@@ -1,39 +1,25 @@
-#include "vendor/fake/fake_platform.h"
-
 #include <io.h>
 #include <windows.h>
 
 #include <cstdio>
-#include <vector>
+
+#include "vendor/fake/fake_platform.h"
 
 namespace avcm_fake {
 
 void echoToStandardOutput(const std::string& text) {
   std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
-  const char* next = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    int written = _write(1, next, static_cast<unsigned>(left));
-    if (written <= 0) return;
-    next += written;
-    left -= static_cast<std::size_t>(written);
-  }
+  (void)_write(1, text.data(), static_cast<unsigned>(text.size()));
 }
 
+// Short texts only: through UTF-16 into fixed buffers.
 std::string ansiFromUtf8(const std::string& text) {
-  if (text.empty()) return text;
-  const int length = static_cast<int>(text.size());
-  int wideLength = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
-  if (wideLength <= 0) return std::string();
-  std::vector<wchar_t> wide(static_cast<std::size_t>(wideLength));
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), wideLength);
-  int ansiLength =
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  if (ansiLength <= 0) return std::string();
-  std::string ansi(static_cast<std::size_t>(ansiLength), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, &ansi[0], ansiLength, nullptr, nullptr);
-  return ansi;
+  wchar_t wide[256];
+  char ansi[512];
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide, 256);
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, wide, length, ansi, 512, nullptr, nullptr);
+  return bytes > 0 ? std::string(ansi, static_cast<std::size_t>(bytes - 1)) : std::string();
 }
 
 }  // namespace avcm_fake
