@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# The product zip and its registration scripts under Wine's cmd, in the
-# prefix of wine_env.sh. The zip holds exactly the 32-bit host, the two
-# scripts and INSTALL.txt. Unpacked into a folder whose name has a space,
-# parentheses, "&", "!" and Cyrillic letters, install.cmd registers the host
-# for every browser per user and per machine: each key names its manifest,
-# each manifest is JSON that names the host and the allowed IDs; a repeated
-# install changes nothing; the scopes do not touch each other; uninstall
-# removes one scope's keys and manifests. Wrong options register nothing.
+# The product zip (exactly the 32-bit host, the two scripts and INSTALL.txt)
+# unpacked into a folder named with a space, parentheses, "&", "!" and
+# Cyrillic letters; its scripts under Wine's cmd in the prefix of
+# wine_env.sh register the host for every browser per user and per machine
+# with the IDs given, change nothing when repeated, keep the scopes apart and
+# uninstall one scope. Wrong options register nothing.
 #   registration_test.sh PRODUCT_ZIP WINE64
 set -uo pipefail
 zip=${1:?product zip} wine=${2:?wine64}
@@ -19,9 +17,9 @@ source "$(dirname "$0")/registry.sh"
 # The prefix is shared with the other tests: no registration outlives this
 # one, even when it fails half-way.
 remove_keys() {
-  local hive key command=""
-  for hive in HKCU HKLM; do
-    for key in "${browser_keys[@]}"; do command+="reg delete $hive\\Software\\$key\\NativeMessagingHosts\\$host_name /f & "; done
+  local key command=""
+  for key in "${browser_keys[@]/#/HKCU\\Software\\}" "${browser_keys[@]/#/HKLM\\Software\\}"; do
+    command+="reg delete $key\\NativeMessagingHosts\\$host_name /f & "
   done
   "$wine" cmd /c "${command% & }" > /dev/null 2>&1
 }
@@ -83,10 +81,8 @@ done
 mkdir "$scratch/no host"
 cp "$folder/install.cmd" "$scratch/no host/"
 check "install.cmd beside no host: exit code 1" exits_with 1 "$scratch/no host" install.cmd
-check "no manifest was written" folder_holds "${packaged[@]}"
-check "nor beside no host" test ! -e "$scratch/no host/chromium-user.json"
-check "no key was written per user" no_keys HKCU
-check "no key was written per machine" no_keys HKLM
+nothing_written() { folder_holds "${packaged[@]}" && [[ ! -e "$scratch/no host/chromium-user.json" ]] && no_keys HKCU && no_keys HKLM; }
+check "no manifest or key was written" nothing_written
 
 echo "# per user"
 check "install without IDs" installs
