@@ -10,7 +10,6 @@ import {fileURLToPath} from 'node:url';
 
 export const repository = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 export const extensionDir = join(repository, 'extension');
-export const extensionId = 'ingogkpkbkiidmpbpalbgoiidmfhibjn';
 
 // Installs the host for a scratch user and makes the container "demo".
 export function prepareHome(build) {

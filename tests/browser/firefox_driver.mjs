@@ -72,7 +72,6 @@ export async function launchFirefox(setup, {extension = true} = {}) {
   const find = async (selector) =>
     (await send('WebDriver:FindElement', {using: 'css selector', value: selector})).value[ELEMENT];
   return {
-    name: 'firefox',
     hostManifest: join(setup.home, '.mozilla/native-messaging-hosts/com.quorvant.signing_host.json'),
     goto: (url) => send('WebDriver:Navigate', {url}),
     click: async (selector) => send('WebDriver:ElementClick', {id: await find(selector)}),

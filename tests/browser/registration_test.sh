@@ -32,8 +32,6 @@ for dir in .config/chromium/NativeMessagingHosts .config/google-chrome/NativeMes
 done
 check "Firefox manifest" manifest_names_host \
   "$scratch/home/.mozilla/native-messaging-hosts/com.quorvant.signing_host.json" "$host" allowed_extensions
-check "the installed host loads the token next to it" \
-  bash -c "ldd '$host' | grep -q 'libAvCryptMail.so => $scratch/home/.local/lib/quorvant/'"
 check "the installed host's run path is \$ORIGIN alone" \
   test "$(readelf -d "$host" | grep -E 'R(UN)?PATH')" == ' 0x000000000000001d (RUNPATH)            Library runpath: [$ORIGIN]'
 mkdir "$scratch/alone" && cp "$host" "$scratch/alone/"

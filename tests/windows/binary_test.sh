@@ -23,9 +23,9 @@ vendor_imports() {
     done | sort -n | xargs
 }
 double_exports() {
-  headers AvCryptMail.dll | sed -n 's/^\s*\[ *[0-9]*\] +base\[ *\([0-9]*\)\] [0-9a-f]* Export RVA$/\1/p' | sort -n | xargs
+  headers AvCryptMail.dll | sed -n -e 's/^\s*\[ *[0-9]*\] +base\[ *\([0-9]*\)\] [0-9a-f]* Export RVA$/\1/p' \
+    -e '/\[Ordinal\/Name Pointer\] Table/,$s/^\s*\[ *[0-9]*\] \(\S*\).*/name \1/p' | sort -n | xargs
 }
-exported_names() { headers AvCryptMail.dll | sed -n '/\[Ordinal\/Name Pointer\] Table/,$p' | grep -cE '^\s*\[ *[0-9]+\] '; }
 console_program() {
   local text
   text=$(headers quorvant_host.exe)
@@ -35,8 +35,7 @@ console_program() {
 check "the host imports the vendor library by ordinal only" test "$(vendor_imports)" == "$ordinals"
 check "the host needs only system DLLs" test "$(dlls quorvant_host.exe)" == "avcryptmail.dll kernel32.dll msvcrt.dll"
 check "so does the test double" test "$(dlls AvCryptMail.dll)" == "kernel32.dll msvcrt.dll"
-check "the test double exports the same ordinals" test "$(double_exports)" == "$ordinals"
-check "and no names" test "$(exported_names)" == 0
+check "the test double exports the same ordinals and no names" test "$(double_exports)" == "$ordinals"
 check "the host is a $format console program ($magic)" console_program
 check "that runs as invoker" grep -qa '<requestedExecutionLevel level="asInvoker"' "$bin/quorvant_host.exe"
 checks_done
