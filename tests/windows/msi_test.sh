@@ -16,10 +16,15 @@ scratch=$(mktemp -d)
 trap '"$wine" msiexec /x "$msi" /qn >/dev/null 2>&1; rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/../support/check.sh"
 source "$(dirname "$0")/registry.sh"
-# Each run logs verbosely; a failed check shows the log's end.
+# Each run logs verbosely; a failed run or repair shows what the log says.
+msi_log() {  # lines matching (the log is in the ANSI code page of wine_env.sh)
+  python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); print(d.decode("utf-16" if d[:2] == b"\xff\xfe" else "cp1251", "replace"))' \
+    "$scratch/msi.log" 2>/dev/null | grep -a -i -E "$1" | tail -n 20 | sed 's/^/#   /'
+}
 msiexec() {
   "$wine" msiexec "$@" /qn /l*v "$(windows_path "$scratch/msi.log")" > /dev/null 2>&1 && return
-  echo "# msiexec $*:"; iconv -f UTF-16LE -t UTF-8 "$scratch/msi.log" 2>/dev/null | tail -n 20 | sed 's/^/#   /'
+  echo "# msiexec $*:"
+  msi_log .
   return 1
 }
 fails() { ! "$@" > /dev/null; }
@@ -62,8 +67,9 @@ rm -f "$folder/quorvant_host.exe"
 "$wine" reg delete "HKLM\\Software\\Mozilla\\NativeMessagingHosts\\$host_name" /f >/dev/null 2>&1
 # What "msiexec /fa" does; Wine's msiexec /f fails here.
 check "repair" msiexec /i "$msi" REINSTALL=ALL REINSTALLMODE=amus
+repaired() { registered_in HKLM "$@" || { msi_log 'registry|component|feature'; return 1; }; }
 check "puts back the host and the key, with the example extension's IDs" \
-  registered_in HKLM '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
+  repaired '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
 check "uninstall" msiexec /x "$msi"
 check "leaves no file, key or product" nothing_left
 
