@@ -22,7 +22,7 @@ msi_log() {  # lines matching (the log is in the ANSI code page of wine_env.sh)
     "$scratch/msi.log" 2>/dev/null | grep -a -i -E "$1" | tail -n 20 | sed 's/^/#   /'
 }
 msiexec() {
-  "$wine" msiexec "$@" /qn /l*v "$(windows_path "$scratch/msi.log")" > /dev/null 2>&1 && return
+  on_wine msiexec "$@" /qn /l*v "$(windows_path "$scratch/msi.log")" && return
   echo "# msiexec $*:"
   msi_log .
   return 1
@@ -43,8 +43,8 @@ host_answers() {
 
 # Versions of the installed products of this name, from the uninstall keys.
 installed_versions() {
-  "$wine" reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
-    "$(windows_path "$scratch/uninstall.reg")" /y >/dev/null 2>&1
+  on_wine reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
+    "$(windows_path "$scratch/uninstall.reg")" /y
   python3 - "$scratch/uninstall.reg" <<'EOF'
 import re, sys
 for key in open(sys.argv[1], encoding="utf-16").read().split("\n\n"):
@@ -64,7 +64,7 @@ check "registers for every browser in HKLM with those IDs" registered_in HKLM "$
 check "and nothing in HKCU" no_keys HKCU
 check "the installed host answers" host_answers
 rm -f "$folder/quorvant_host.exe"
-"$wine" reg delete "HKLM\\Software\\Mozilla\\NativeMessagingHosts\\$host_name" /f >/dev/null 2>&1
+on_wine reg delete "HKLM\\Software\\Mozilla\\NativeMessagingHosts\\$host_name" /f
 # What "msiexec /fa" does; Wine's msiexec /f fails here.
 check "repair" msiexec /i "$msi" REINSTALL=ALL REINSTALLMODE=amus
 repaired() { registered_in HKLM "$@" || { msi_log 'registry|component|feature'; return 1; }; }

@@ -31,7 +31,7 @@ packaged=(INSTALL.txt install.cmd quorvant_host.exe uninstall.cmd)
 exits_with() {  # code, folder, script, arguments...
   local code=$1 dir=$2 status
   shift 2
-  (cd "$dir" && "$wine" cmd /c "$@" > "$scratch/output" 2>&1)
+  (cd "$dir" && on_wine cmd /c "$@")
   status=$?
   [[ $status == "$code" ]] || { echo "# exit code $status, output:"; sed 's/^/#   /' "$scratch/output"; return 1; }
 }

@@ -5,12 +5,26 @@ browser_keys=('Google\Chrome' 'Microsoft\Edge' 'Chromium' 'Mozilla')
 
 windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
 
+# Under load wine64 now and then exits 1 with no output at all, having run
+# nothing: every failure of the programs run here says why (msiexec fails
+# with other codes). Such a run is made again; its output: $scratch/output.
+on_wine() {  # program, arguments...
+  local try status
+  for try in 1 2 3; do
+    "$wine" "$@" > "$scratch/output" 2>&1
+    status=$?
+    ((status == 1)) && [[ ! -s $scratch/output ]] || return "$status"
+    echo "# wine64 $1 exited 1 without output (try $try)" >&2
+  done
+  return "$status"
+}
+
 # The default value of a browser's key, from "reg export" (UTF-16 on any code
 # page, where "reg query" prints in the console's); fails without the key.
 key_value() {  # hive, browser key
   rm -f "$scratch/key.reg"
-  "$wine" reg export "$1\\Software\\$2\\NativeMessagingHosts\\$host_name" \
-    "$(windows_path "$scratch/key.reg")" /y > /dev/null 2>&1 || return 1
+  on_wine reg export "$1\\Software\\$2\\NativeMessagingHosts\\$host_name" \
+    "$(windows_path "$scratch/key.reg")" /y || return 1
   python3 - "$scratch/key.reg" <<'PY'
 import re, sys
 found = re.search(r'^@="(.*)"$', open(sys.argv[1], encoding="utf-16").read(), re.M)
