@@ -1,19 +1,17 @@
 // Scaffolding of the end-to-end test: a scratch home with the host installed
 // by the registration script and key containers made by the token's tool, a
 // small web server for the demo page, the host's processes, OpenSSL's verdict.
-import {execFileSync} from 'node:child_process';
+import {execFileSync, spawnSync} from 'node:child_process';
 import {mkdtempSync, mkdirSync, readFileSync, readdirSync, readlinkSync, writeFileSync, rmSync} from 'node:fs';
 import {createServer} from 'node:http';
 import {tmpdir} from 'node:os';
-import {join, extname, resolve, dirname} from 'node:path';
+import {join, resolve, dirname} from 'node:path';
 import {fileURLToPath} from 'node:url';
 
 export const repository = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 export const extensionDir = join(repository, 'extension');
-export const extensionId = 'ingogkpkbkiidmpbpalbgoiidmfhibjn';
 
-// Installs the host for a scratch user and makes the containers "demo" (the
-// default) and "broken" (not a PKCS#12 file).
+// Installs the host for a scratch user and makes the container "demo".
 export function prepareHome(build) {
   const scratch = mkdtempSync(join(tmpdir(), 'quorvant-browser-'));
   const home = join(scratch, 'home');
@@ -25,27 +23,23 @@ export function prepareHome(build) {
   execFileSync(join(repository, 'packaging/linux/register.sh'),
                ['install', '--build', build, '--token', token], {env, stdio: 'inherit'});
   const installed = join(home, '.local/lib/quorvant');
-  if (token !== 'software') return {scratch, home, env, installed, build, token};
-  execFileSync(join(installed, 'quorvant_token'), ['create', 'demo', '--no-passphrase', '--no-confirm', '--subject', '/CN=demo/O=Quorvant test'],
-               {env, stdio: 'inherit'});
-  const store = execFileSync(join(installed, 'quorvant_token'), ['store'], {env}).toString().trim();
-  writeFileSync(join(store, 'broken.p12'), 'this is not a key container');
+  if (token === 'software') {
+    execFileSync(join(installed, 'quorvant_token'),
+                 ['create', 'demo', '--no-passphrase', '--no-confirm', '--subject', '/CN=demo/O=Quorvant test'],
+                 {env, stdio: 'inherit'});
+  }
   return {scratch, home, env, installed, build, token};
 }
 
 // Serves the demo page's folder on 127.0.0.1 (a port of the system's choice).
 export async function serveDemo() {
-  const root = join(extensionDir, 'demo');
-  const types = {'.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css'};
+  const types = {html: 'text/html', js: 'text/javascript', css: 'text/css'};
   const server = createServer((request, response) => {
-    const path = request.url.split('?')[0];
-    const name = path === '/' ? 'index.html' : path.slice(1);
-    if (!/^[a-z_]+\.(html|js|css)$/.test(name)) {
-      response.writeHead(404).end();
-      return;
-    }
-    response.writeHead(200, {'content-type': types[extname(name)] + '; charset=utf-8'});
-    response.end(readFileSync(join(root, name)));
+    const name = request.url.split('?')[0].slice(1) || 'index.html';
+    const type = /^[a-z_]+\.(html|js|css)$/.test(name) && types[name.split('.').pop()];
+    if (!type) return response.writeHead(404).end();
+    response.writeHead(200, {'content-type': type + '; charset=utf-8'});
+    response.end(readFileSync(join(extensionDir, 'demo', name)));
   });
   await new Promise((done) => server.listen(0, '127.0.0.1', done));
   return {server, url: `http://127.0.0.1:${server.address().port}/`};
@@ -64,22 +58,15 @@ export function hostProcesses(setup) {
 }
 
 // OpenSSL's verdict on a detached signature (Base64 DER) of the file `data`,
-// trusting the certificate (Base64 DER): its exit code is 0 when it accepts.
+// trusting the certificate (Base64 DER).
 export function opensslVerify(scratch, signature, certificate, data) {
   const signatureFile = join(scratch, 'signature.der');
-  const certificateFile = join(scratch, 'certificate.der');
   const pem = join(scratch, 'certificate.pem');
   writeFileSync(signatureFile, Buffer.from(signature, 'base64'));
-  writeFileSync(certificateFile, Buffer.from(certificate, 'base64'));
-  execFileSync('openssl', ['x509', '-inform', 'DER', '-in', certificateFile, '-out', pem]);
-  try {
-    execFileSync('openssl', ['cms', '-verify', '-binary', '-inform', 'DER', '-in', signatureFile,
-                             '-content', data, '-CAfile', pem, '-out', '/dev/null'],
-                 {stdio: 'pipe'});
-    return true;
-  } catch (failure) {
-    return false;
-  }
+  writeFileSync(pem, `-----BEGIN CERTIFICATE-----\n${certificate.match(/.{1,64}/g).join('\n')}\n-----END CERTIFICATE-----\n`);
+  const verify = spawnSync('openssl', ['cms', '-verify', '-binary', '-inform', 'DER', '-in', signatureFile,
+                                       '-content', data, '-CAfile', pem, '-out', '/dev/null']);
+  return verify.status === 0;
 }
 
 export function removeScratch(setup) {

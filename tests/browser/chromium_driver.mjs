@@ -21,13 +21,11 @@ export async function launchChromium(setup, {extension = true} = {}) {
            ...(extension ? [`--disable-extensions-except=${extensionDir}`,
                             `--load-extension=${extensionDir}`] : [])],
   });
-  const worker = extension ? context.serviceWorkers()[0] ?? await context.waitForEvent('serviceworker') : null;
+  // The extension is ready once its service worker runs.
+  if (extension && !context.serviceWorkers().length) await context.waitForEvent('serviceworker');
   const page = await context.newPage();
   return {
-    name: 'chromium',
     hostManifest: join(userData, 'NativeMessagingHosts/com.quorvant.signing_host.json'),
-    extensionHost: worker && new URL(worker.url()).host,
-    worker,
     goto: (url) => page.goto(url),
     click: (selector) => page.click(selector, {timeout: 5000}),
     setFile: (selector, path) => page.setInputFiles(selector, path),

@@ -4,20 +4,12 @@
 // installed as a temporary add-on. Firefox reads host manifests from
 // ~/.mozilla/native-messaging-hosts, whatever its profile.
 import {spawn} from 'node:child_process';
-import {mkdtempSync, writeFileSync} from 'node:fs';
-import {connect, createServer} from 'node:net';
+import {existsSync, mkdtempSync, readFileSync, writeFileSync} from 'node:fs';
+import {connect} from 'node:net';
 import {join} from 'node:path';
 import {extensionDir} from './browser_setup.mjs';
 
 const ELEMENT = 'element-6066-11e4-a52e-4f735466cecf';
-
-async function freePort() {
-  const server = createServer();
-  await new Promise((done) => server.listen(0, '127.0.0.1', done));
-  const {port} = server.address();
-  await new Promise((done) => server.close(done));
-  return port;
-}
 
 function marionette(socket) {
   const waiting = new Map();
@@ -47,10 +39,13 @@ function marionette(socket) {
   });
 }
 
-async function connectWhenUp(port, browser) {
+// Marionette on port 0 takes a free port and writes it into the profile.
+async function connectWhenUp(profile, browser) {
   for (let attempt = 0; attempt < 300; attempt++) {
     if (browser.exitCode !== null) throw new Error('firefox-esr exited with ' + browser.exitCode);
-    const socket = await new Promise((resolve) => {
+    const port = existsSync(join(profile, 'MarionetteActivePort')) &&
+        Number(readFileSync(join(profile, 'MarionetteActivePort'), 'utf8'));
+    const socket = port && await new Promise((resolve) => {
       const trying = connect(port, '127.0.0.1');
       trying.once('data', () => resolve(trying));  // the server's greeting
       trying.once('error', () => resolve(null));
@@ -58,27 +53,25 @@ async function connectWhenUp(port, browser) {
     if (socket) return socket;
     await new Promise((wake) => setTimeout(wake, 100));
   }
-  throw new Error('Marionette did not answer on port ' + port);
+  throw new Error('Marionette did not answer');
 }
 
 export async function launchFirefox(setup, {extension = true} = {}) {
   const profile = mkdtempSync(join(setup.scratch, 'firefox-'));
-  const port = await freePort();
-  const prefs = {'marionette.port': port, 'browser.shell.checkDefaultBrowser': false,
+  const prefs = {'marionette.port': 0, 'browser.shell.checkDefaultBrowser': false,
                  'datareporting.policy.dataSubmissionEnabled': false, 'app.update.disabledForTesting': true,
                  'browser.startup.homepage_override.mstone': 'ignore', 'extensions.update.enabled': false};
   writeFileSync(join(profile, 'user.js'), Object.entries(prefs).map(
       ([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});\n`).join(''));
   const browser = spawn('firefox-esr', ['--headless', '--marionette', '--no-remote', '--profile', profile],
                         {env: {...setup.env, MOZ_HEADLESS: '1'}, stdio: 'ignore'});
-  const send = marionette(await connectWhenUp(port, browser));
+  const send = marionette(await connectWhenUp(profile, browser));
   await send('WebDriver:NewSession', {capabilities: {alwaysMatch: {acceptInsecureCerts: true}}});
   await send('WebDriver:SetTimeouts', {script: 600000});
   if (extension) await send('Addon:Install', {path: extensionDir, temporary: true});
   const find = async (selector) =>
     (await send('WebDriver:FindElement', {using: 'css selector', value: selector})).value[ELEMENT];
   return {
-    name: 'firefox',
     hostManifest: join(setup.home, '.mozilla/native-messaging-hosts/com.quorvant.signing_host.json'),
     goto: (url) => send('WebDriver:Navigate', {url}),
     click: async (selector) => send('WebDriver:ElementClick', {id: await find(selector)}),

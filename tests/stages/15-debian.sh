@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# The Debian package: CPack builds it from the release build, lintian finds
-# no error in it, apt-get installs it for real (as root), the manifests name
-# the installed host for the example extension, the host a manifest names
-# signs with the software token as a browser would start it, and a purge
-# leaves nothing behind.
+# The Debian package from the release build: lintian finds no error in it;
+# installed for real by apt-get, its manifests name the installed host for
+# the example extension, which signs with the software token as a browser
+# starts it; a purge leaves nothing behind.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/install-packages --no-install-recommends lintian dpkg-dev file openssl
@@ -14,10 +13,7 @@ rm -f build/release/quorvant-host_*.deb
 (cd build/release && cpack -G DEB >/dev/null)
 deb=$(echo "$PWD"/build/release/quorvant-host_*.deb)
 echo "-- lintian $(basename "$deb")"
-status=0
-lintian "$deb" > "$deb.lintian" 2>&1 || status=$?
-grep -v 'root privileges' "$deb.lintian" || true
-((status == 0))
+lintian "$deb" > "$deb.lintian" 2>&1 || { cat "$deb.lintian"; exit 1; }
 
 sudo=""; [[ $(id -u) -ne 0 ]] && sudo="sudo"
 apt() { $sudo env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o DPkg::Lock::Timeout=600 "$@" >/dev/null; }
@@ -65,8 +61,6 @@ verifies() {
     -CAfile "$scratch/certificate.pem" -out /dev/null 2>/dev/null
 }
 check "the installed host signs, OpenSSL verifies" verifies
-mkdir "$scratch/alone"; cp /usr/lib/quorvant/quorvant_host "$scratch/alone/"
-check "the packaged host without its token does not start" bash -c "! '$scratch/alone/quorvant_host' </dev/null 2>/dev/null"
 
 echo "-- purge"
 apt purge quorvant-host

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# The 32-bit product on this machine: the same sources built for 32-bit x86
-# Linux (linux-x86: g++ -m32, googletest from its Debian sources) and every
-# unit, process-level and stress test run under qemu-i386-static, as this
-# kernel runs no i386 code. The process-level suite runs twice: against the
-# test double with stdcall exports (bin/) and with cdecl exports (bin/cdecl/).
-# The software token is left out: OpenSSL for i386 needs a foreign
-# architecture added to the machine's package system.
+# The 32-bit product on this machine: the sources built for 32-bit x86 Linux
+# (g++ -m32) and every test run under qemu-i386-static, the process-level
+# suite against the test double with stdcall exports (bin/) and with cdecl
+# exports (bin/cdecl/). No software token: OpenSSL for i386 would need a
+# foreign architecture in the machine's package system.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Browser end to end: the registration script, then Debian's Chromium
-# (headless, driven by playwright-core from npm, never a downloaded browser)
-# and Debian's firefox-esr (headless, driven through Marionette by a client of
-# ours) running the example extension and demo page against the installed
-# host and the software token. Screenshots of every page state land in
-# build/release/browser-screenshots/. Installs what it needs; works as root
-# without a display.
+# Browser end to end: the registration script, ./x run, then Debian's
+# Chromium (through playwright-core from npm, never a downloaded browser) and
+# firefox-esr (through Marionette), headless, running the example extension
+# and demo page against the installed host and the software token; every
+# page state's screenshot lands in build/release/browser-screenshots/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 

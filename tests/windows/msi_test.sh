@@ -11,56 +11,40 @@ set -uo pipefail
 msi=${1:?MSI} older=${2:?older MSI} wine=${3:?wine64} double_dir=${4:?folder of AvCryptMail.dll}
 version=${5:?version of the MSI}
 [[ -n ${WINEPREFIX:-} ]] || { echo "WINEPREFIX is not set: run wine_env_begin first" >&2; exit 1; }
-host_name=com.quorvant.signing_host
-keys=('Google\Chrome' 'Microsoft\Edge' 'Chromium' 'Mozilla')
 folder=$WINEPREFIX/drive_c/Program\ Files/Quorvant
 scratch=$(mktemp -d)
 trap '"$wine" msiexec /x "$msi" /qn >/dev/null 2>&1; rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/../support/check.sh"
-msiexec() { "$wine" msiexec "$@" /qn > "$scratch/output" 2>&1; }
-fails() { ! "$@"; }
-
-# The default value of a key: the manifest's Windows path (ASCII).
-key_value() {  # hive, browser key
-  "$wine" reg query "$1\\Software\\$2\\NativeMessagingHosts\\$host_name" /ve 2>/dev/null |
-    LC_ALL=C sed -n 's/.*REG_SZ[[:space:]]*//p' | tr -d '\r'
+source "$(dirname "$0")/registry.sh"
+# Each run logs verbosely; a failed run or repair shows what the log says.
+msi_log() {  # lines matching (the log is in the ANSI code page of wine_env.sh)
+  python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); print(d.decode("utf-16" if d[:2] == b"\xff\xfe" else "cp1251", "replace"))' \
+    "$scratch/msi.log" 2>/dev/null | grep -a -i -E "$1" | tail -n 20 | sed 's/^/#   /'
 }
-
-# Every key of the hive names its manifest, which names the host beside it
-# and allows exactly the IDs given (JSON arrays).
-registered() {  # hive, Chromium origins, Firefox IDs
-  local key manifest member expected
-  for key in "${keys[@]}"; do
-    manifest=chromium member=allowed_origins expected=$2
-    [[ $key == Mozilla ]] && manifest=firefox member=allowed_extensions expected=$3
-    [[ $(key_value "$1" "$key") == "C:\\Program Files\\Quorvant\\$manifest.json" ]] || { echo "# $1 $key"; return 1; }
-    python3 - "$folder/$manifest.json" "$member" "$expected" <<'EOF' || return 1
-import json, os, sys
-path, member, expected = sys.argv[1], sys.argv[2], json.loads(sys.argv[3])
-manifest = json.load(open(path, encoding="utf-8"))
-wanted = {"name": "com.quorvant.signing_host", "description": "Quorvant signing host",
-          "path": "quorvant_host.exe", "type": "stdio", member: expected}
-host = os.path.join(os.path.dirname(path), manifest.get("path", ""))
-sys.exit(0 if manifest == wanted and os.path.isfile(host) else "# %s: %s" % (path, manifest))
-EOF
-  done
+msiexec() {
+  on_wine msiexec "$@" /qn /l*v "$(windows_path "$scratch/msi.log")" && return
+  echo "# msiexec $*:"
+  msi_log .
+  return 1
 }
-no_keys() { local key; for key in "${keys[@]}"; do [[ -z $(key_value "$1" "$key") ]] || return 1; done; }
+fails() { ! "$@" > /dev/null; }
+registered_in() {  # hive, Chromium origins, Firefox IDs
+  registered "$1" 'C:\Program Files\Quorvant\' "$folder" "" "$2" "$3"
+}
 
 # The installed host, started as a browser starts it, answers a request with
 # the test double's certificate.
 host_answers() {
   python3 -c 'import struct, sys; d = sys.argv[1].encode(); sys.stdout.buffer.write(struct.pack("<I", len(d)) + d)' \
     '{"contentId":"1","data":{"requestAction":"getCertificate","containerName":"C1"}}' |
-    WINEPATH=$(winepath_of "$double_dir") "$wine" "$folder/quorvant_host.exe" chrome-extension://x/ 2>/dev/null |
+    WINEPATH=$(windows_path "$double_dir") "$wine" "$folder/quorvant_host.exe" chrome-extension://x/ 2>/dev/null |
     grep -q '"certificate":"Q0VSVDpDMQ=="'
 }
-winepath_of() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 
 # Versions of the installed products of this name, from the uninstall keys.
 installed_versions() {
-  "$wine" reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
-    "$(winepath_of "$scratch")\\uninstall.reg" /y >/dev/null 2>&1
+  on_wine reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
+    "$(windows_path "$scratch/uninstall.reg")" /y
   python3 - "$scratch/uninstall.reg" <<'EOF'
 import re, sys
 for key in open(sys.argv[1], encoding="utf-16").read().split("\n\n"):
@@ -76,21 +60,22 @@ check "a malformed extension ID fails the install" fails msiexec /i "$msi" 'EXTE
 check "and leaves nothing" nothing_left
 check "install with two extension IDs and a Firefox ID" \
   msiexec /i "$msi" EXTENSION_IDS=abcdefghijklmnopabcdefghijklmnop,ingogkpkbkiidmpbpalbgoiidmfhibjn FIREFOX_IDS=admin@example.org
-check "registers for every browser in HKLM with those IDs" registered HKLM "$origins" '["admin@example.org"]'
+check "registers for every browser in HKLM with those IDs" registered_in HKLM "$origins" '["admin@example.org"]'
 check "and nothing in HKCU" no_keys HKCU
 check "the installed host answers" host_answers
 rm -f "$folder/quorvant_host.exe"
-"$wine" reg delete "HKLM\\Software\\Mozilla\\NativeMessagingHosts\\$host_name" /f >/dev/null 2>&1
+on_wine reg delete "HKLM\\Software\\Mozilla\\NativeMessagingHosts\\$host_name" /f
 # What "msiexec /fa" does; Wine's msiexec /f fails here.
 check "repair" msiexec /i "$msi" REINSTALL=ALL REINSTALLMODE=amus
+repaired() { registered_in HKLM "$@" || { msi_log 'registry|component|feature'; return 1; }; }
 check "puts back the host and the key, with the example extension's IDs" \
-  registered HKLM '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
+  repaired '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
 check "uninstall" msiexec /x "$msi"
 check "leaves no file, key or product" nothing_left
 
 echo "# per user"
 check "install with ALLUSERS=\"\"" msiexec /i "$msi" ALLUSERS=
-check "registers in HKCU" registered HKCU '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
+check "registers in HKCU" registered_in HKCU '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
 check "and nothing in HKLM" no_keys HKLM
 check "uninstall" msiexec /x "$msi" ALLUSERS=
 check "leaves nothing" nothing_left
@@ -100,7 +85,7 @@ check "install the older version" msiexec /i "$older"
 check "it is installed" test "$(installed_versions)" == 0.9.0
 check "install this version over it" msiexec /i "$msi"
 check "replaces it" test "$(installed_versions)" == "$version"
-check "registered" registered HKLM '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
+check "registered" registered_in HKLM '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
 check "uninstall" msiexec /x "$msi"
 check "leaves nothing" nothing_left
 

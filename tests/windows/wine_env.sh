@@ -1,40 +1,27 @@
-# Sourced by the Windows stage (and by hand before running the tests under
-# Wine): creates a private Wine prefix in a temporary directory, keeps its
-# wineserver running, and exports what the tests need:
-#   WINEPREFIX, WINEDEBUG, LOCPATH, LC_ALL  the prefix, quiet Wine, Russian locale
-#   QUORVANT_WINE_TEMP                      the Wine user's temporary folder
-#   QUORVANT_WINE_ROOT                      remove it when done (wine_env_end)
-# The locale makes CP_ACP code page 1251, so the double's Cyrillic error text
-# crosses the ANSI conversions intact. It is built into the temporary
-# directory: the machine's locales are left alone.
-
+# Sourced by the Windows stage (and by hand before the tests under Wine):
+# wine_env_begin makes a private Wine prefix in a temporary directory, keeps
+# its wineserver running (a host then starts in milliseconds) and exports
+# WINEPREFIX, a quiet WINEDEBUG, QUORVANT_WINE_TEMP (the Wine user's
+# temporary folder) and a Russian locale built in that directory, so that
+# CP_ACP is code page 1251 and the double's Cyrillic error text crosses the
+# ANSI conversions intact. wine_env_end removes it all.
 WINE64=${WINE64:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 
 wine_env_begin() {
   QUORVANT_WINE_ROOT=$(mktemp -d /tmp/quorvant-wine-XXXXXX)
-  export QUORVANT_WINE_ROOT
-  export WINEPREFIX=$QUORVANT_WINE_ROOT/prefix
-  export WINEDEBUG=-all
+  export WINEPREFIX=$QUORVANT_WINE_ROOT/prefix WINEDEBUG=-all LOCPATH=$QUORVANT_WINE_ROOT/locale
   export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko prompts
-  mkdir -p "$QUORVANT_WINE_ROOT/locale"
-  localedef -i ru_RU -f UTF-8 "$QUORVANT_WINE_ROOT/locale/ru_RU.UTF-8" 2>/dev/null || true
-  export LOCPATH=$QUORVANT_WINE_ROOT/locale
+  mkdir -p "$LOCPATH" && localedef -i ru_RU -f UTF-8 "$LOCPATH/ru_RU.UTF-8" 2>/dev/null || true
   { export LC_ALL=ru_RU.UTF-8; } 2>/dev/null
-  # wineboot reports the 32-bit parts it cannot set up without wine32 as a
-  # failure; the 64-bit prefix is what counts.
+  # Without wine32 wineboot reports a failure; the 64-bit prefix is what counts.
   "$WINE64" wineboot --init >/dev/null 2>&1 || true
   "$WINESERVER" -w || true
-  [[ -d $WINEPREFIX/drive_c/windows/system32 ]] || {
-    echo "wineboot did not create the Wine prefix $WINEPREFIX" >&2
-    return 1
-  }
-  # One server for every test: a host then starts in milliseconds.
+  [[ -d $WINEPREFIX/drive_c/windows/system32 ]] || { echo "wineboot did not create $WINEPREFIX" >&2; return 1; }
   "$WINESERVER" -p
   local temp
   temp=$("$WINE64" cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
-  QUORVANT_WINE_TEMP=$("$WINE64" winepath -u "$temp" 2>/dev/null | tr -d '\r')
-  QUORVANT_WINE_TEMP=$(realpath -m "$QUORVANT_WINE_TEMP")
+  QUORVANT_WINE_TEMP=$(realpath -m "$("$WINE64" winepath -u "$temp" 2>/dev/null | tr -d '\r')")
   export QUORVANT_WINE_TEMP
   [[ -d $QUORVANT_WINE_TEMP ]] || { echo "no Wine temporary folder ($temp)" >&2; return 1; }
 }

@@ -1,0 +1,61 @@
+# Sourced by the Windows shell tests (after setting wine and scratch): what
+# a browser reads on Windows, its key and the manifest the key names.
+host_name=com.quorvant.signing_host
+browser_keys=('Google\Chrome' 'Microsoft\Edge' 'Chromium' 'Mozilla')
+
+windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
+
+# Under load wine64 now and then exits 1 with no output at all, having run
+# nothing: every failure of the programs run here says why (msiexec fails
+# with other codes). Such a run is made again; its output: $scratch/output.
+on_wine() {  # program, arguments...
+  local try status
+  for try in 1 2 3; do
+    "$wine" "$@" > "$scratch/output" 2>&1
+    status=$?
+    ((status == 1)) && [[ ! -s $scratch/output ]] || return "$status"
+    echo "# wine64 $1 exited 1 without output (try $try)" >&2
+  done
+  return "$status"
+}
+
+# The default value of a browser's key, from "reg export" (UTF-16 on any code
+# page, where "reg query" prints in the console's); fails without the key.
+key_value() {  # hive, browser key
+  rm -f "$scratch/key.reg"
+  on_wine reg export "$1\\Software\\$2\\NativeMessagingHosts\\$host_name" \
+    "$(windows_path "$scratch/key.reg")" /y || return 1
+  python3 - "$scratch/key.reg" <<'PY'
+import re, sys
+found = re.search(r'^@="(.*)"$', open(sys.argv[1], encoding="utf-16").read(), re.M)
+print(found.group(1).replace('\\"', '"').replace("\\\\", "\\") if found else "")
+PY
+}
+
+no_keys() {  # hive
+  local key
+  for key in "${browser_keys[@]}"; do
+    if key_value "$1" "$key" > /dev/null; then echo "# $1 $key is still there"; return 1; fi
+  done
+}
+
+# Every key of the hive names its manifest (PREFIX chromium|firefox SUFFIX),
+# UTF-8 JSON with exactly a host's members, allowing exactly the IDs given
+# and naming the host beside it.
+registered() {  # hive, Windows manifest prefix, its Linux folder, suffix, Chromium origins, Firefox IDs
+  local key manifest member expected
+  for key in "${browser_keys[@]}"; do
+    manifest=chromium$4.json member=allowed_origins expected=$5
+    [[ $key == Mozilla ]] && manifest=firefox$4.json member=allowed_extensions expected=$6
+    [[ $(key_value "$1" "$key") == "$2$manifest" ]] || { echo "# $1 $key"; return 1; }
+    python3 - "$3/$manifest" "$member" "$expected" <<'PY' || return 1
+import json, os, sys
+path, member, expected = sys.argv[1], sys.argv[2], json.loads(sys.argv[3])
+manifest = json.load(open(path, encoding="utf-8"))
+wanted = {"name": "com.quorvant.signing_host", "description": "Quorvant signing host",
+          "path": "quorvant_host.exe", "type": "stdio", member: expected}
+host = os.path.join(os.path.dirname(path), "quorvant_host.exe")
+sys.exit(0 if manifest == wanted and os.path.isfile(host) else "# %s: %s" % (path, manifest))
+PY
+  done
+}
