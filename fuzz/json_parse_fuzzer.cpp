@@ -1,6 +1,7 @@
 // JsonValue::parse under arbitrary text: it never fails other than by
-// returning nullptr, and whatever parses serializes to text that parses again
-// to an equal tree. Equal means same kinds, keys and strings; numbers agree to
+// returning nullptr, parsing a text it may consume gives the same result (large
+// strings take the text's memory over), and whatever parses serializes to text
+// that parses again to an equal tree. Equal means same kinds, keys and strings; numbers agree to
 // the 15 significant digits the serializer writes, a non-finite number comes
 // back as null, and a finite one that rounds up past the largest double comes
 // back as infinity.
@@ -93,8 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memcpy(input.get(), text.data(), text.size() * sizeof(char16_t));
   input[text.size()] = u'\0';
   std::unique_ptr<JsonValue> tree = JsonValue::parse(input.get());
+  std::u16string consumable = text;
+  const std::unique_ptr<JsonValue> consumed = JsonValue::parse(std::move(consumable));
+  check((consumed == nullptr) == (tree == nullptr) && consumable.empty());
   if (!tree) return 0;
   const std::u16string written = tree->stringify();
+  check(consumed->stringify() == written);
   std::unique_ptr<JsonValue> again = JsonValue::parse(written.c_str());
   check(again != nullptr);
   check(sameTree(*tree, *again));

@@ -19,6 +19,7 @@ TEST(AnsiToWide, DecodesUtf8AndReplacesEachInvalidSequence) {
     std::u16string expected;
   } cases[] = {
       {"embedded zeros", std::string("a\0b\0", 4), std::u16string(u"a\0b\0", 4)},
+      {"three bytes", bytesOf({0xE2, 0x82, 0xAC, 0x41}), u"\u20ACA"},
       {"supplementary", bytesOf({0xF0, 0x9F, 0x98, 0x80}), u"\xD83D\xDE00"},
       {"last character", bytesOf({0xF4, 0x8F, 0xBF, 0xBF}), u"\xDBFF\xDFFF"},
       {"lone continuation", bytesOf({0x41, 0x80, 0x42}), u"A\uFFFDB"},
