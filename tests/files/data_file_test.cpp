@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -14,6 +12,7 @@
 #include <iterator>
 #include <regex>
 
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -75,20 +74,14 @@ TEST_F(DataFileTest, TakenNamesAreDrawnAgain) {
 }
 
 TEST_F(DataFileTest, FailedWriteLeavesNoFileBehind) {
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Files may not grow past 4 bytes: the write of 6 decoded bytes fails.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{4, 4};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::u16string path = createDataFile(dir_.widePath() + u"/", u"QUJDREVG");
-    _exit(path.empty() ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "staging must report the failed write";
+  // Files may not grow past 4 bytes: the write of 6 decoded bytes fails and must be reported.
+  EXPECT_EQ(runInChild([this] {
+              std::signal(SIGXFSZ, SIG_IGN);
+              const rlimit limit{4, 4};
+              setrlimit(RLIMIT_FSIZE, &limit);
+              return createDataFile(dir_.widePath() + u"/", u"QUJDREVG").empty() ? 0 : 1;
+            }),
+            0);
   EXPECT_TRUE(dir_.entries().empty());
 }
 

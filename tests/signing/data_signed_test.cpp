@@ -34,13 +34,6 @@ class DataSignedTest : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << bytes;
     return wide(path);
   }
-  std::uint32_t openSession(const std::u16string& container = u"C1") {
-    std::u16string description;
-    std::uint32_t handle = 0;
-    EXPECT_TRUE(DataSigned::openProvider(container, description, handle));
-    fake_.clearCalls();
-    return handle;
-  }
 };
 
 // The library calls, "Init1 Login" for "AvCmInit 1", "AvCmLogin".
@@ -134,7 +127,7 @@ TEST_F(DataSignedTest, EmptyDataFileIsHandedToTheLibrary) {
   EXPECT_EQ(signature, base64Of("SIGNED:C1:0:cbf29ce484222325"));
 }
 
-TEST_F(DataSignedTest, CloseProviderReportsTheLastFailure) {
+TEST_F(DataSignedTest, SessionOfTheDefaultContainerClosesReportingTheLastFailure) {
   struct Case {
     const char* name;
     std::string faults;
@@ -149,9 +142,14 @@ TEST_F(DataSignedTest, CloseProviderReportsTheLastFailure) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::uint32_t handle = openSession();
+    // A session without a container name is logged into the default one.
+    std::u16string description = u"untouched", certificate;
+    std::uint32_t handle = 0;
+    ASSERT_TRUE(DataSigned::openProvider(u"", description, handle));
+    ASSERT_TRUE(DataSigned::getCertificate(handle, u"", true, description, certificate));
+    EXPECT_EQ(certificate, base64Of("CERT:default"));
+    fake_.clearCalls();
     fake_.setFaults(c.faults);
-    std::u16string description = u"untouched";
     EXPECT_EQ(DataSigned::closeProvider(handle, description), c.ok);
     EXPECT_EQ(description, c.description);
     Calls made = fake_.calls();
@@ -159,17 +157,6 @@ TEST_F(DataSignedTest, CloseProviderReportsTheLastFailure) {
     EXPECT_EQ(made, calls("Logout Init2")) << "shutdown always follows";
     fake_.setFaults("");
   }
-}
-
-TEST_F(DataSignedTest, OpenProviderWithoutContainerLogsIntoTheDefault) {
-  std::u16string description = u"untouched";
-  std::uint32_t handle = 0;
-  ASSERT_TRUE(DataSigned::openProvider(u"", description, handle));
-  EXPECT_EQ(description, u"untouched");
-  std::u16string certificate;
-  ASSERT_TRUE(DataSigned::getCertificate(handle, u"", true, description, certificate));
-  EXPECT_EQ(certificate, base64Of("CERT:default"));
-  DataSigned::closeProvider(handle, description);
 }
 
 }  // namespace
