@@ -1,11 +1,10 @@
 // The UTF-8/UTF-16 conversions under arbitrary input: each gives exactly what
 // utfcpp's utf8to16 / utf16to8 give (the same text, or the same exception with
-// the same message), and every successful conversion converts back to its
-// input; the UTF-8 length is what the encoder writes under each policy for
-// lone surrogates. Inputs are exact-size heap copies, so a read past the end
-// is caught.
-// Each input is also checked after ASCII runs on both sides of the fast
-// paths' 16-byte blocks.
+// the same message), every successful conversion converts back to its input,
+// the lenient code-page conversions agree on valid text, and the UTF-8 length
+// is what the encoder writes under each lone-surrogate policy. Inputs are
+// exact-size heap copies, so a read past the end is caught. Each input is also
+// checked after ASCII runs on both sides of the fast paths' 16-byte blocks.
 #include <utf8.h>
 
 #include <cstddef>
@@ -59,8 +58,9 @@ void checkUtf8(const std::uint8_t* data, std::size_t size) {
   check(ours == outcomeOf<std::u16string>([&](std::u16string& out) {
           utf8::utf8to16(begin, begin + size, std::back_inserter(out));
         }));
+  const std::u16string lenient = ansiToWide(std::string(begin, size));
   if (ours.error.empty()) {
-    check(utf8ToWide(std::string(begin, size)) == ours.text);
+    check(lenient == ours.text && utf8ToWide(std::string(begin, size)) == ours.text);
     check(wideToUtf8(ours.text) == std::string(begin, size));
   }
 }
@@ -81,8 +81,9 @@ void checkUtf16(const std::uint8_t* data, std::size_t size) {
   for (LoneSurrogate policy : {LoneSurrogate::kReplacement, LoneSurrogate::kQuestionMark}) {
     check(utf8Length(begin, units, policy) == wideToUtf8(begin, units, policy).size());
   }
+  const std::string lenient = wideToAnsi(std::u16string(begin, units));
   if (ours.error.empty()) {
-    check(wideToUtf8(std::u16string(begin, units)) == ours.text);
+    check(lenient == ours.text && wideToUtf8(std::u16string(begin, units)) == ours.text);
     check(utf8ToWide(ours.text) == std::u16string(begin, units));
   }
 }
