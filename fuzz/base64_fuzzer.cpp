@@ -1,8 +1,8 @@
-// Base64 codec under arbitrary bytes: whatever is encoded decodes back to the
-// same bytes; decoding any text gives what the literal algorithm (a search in
-// the alphabet, one character at a time, stopping at the first character
-// outside it) gives; decoding the input read as UTF-16 gives what decoding
-// its code-page conversion gives, and says when only the conversion can tell.
+// Base64 codec under arbitrary bytes: whatever is encoded is padded with '='
+// and decodes back to the same bytes; decoding any text gives what the literal algorithm (a search
+// in the alphabet, one character at a time, stopping at the first character outside it) gives;
+// decoding the input read as UTF-16 gives what decoding its code-page conversion gives, and says
+// when only the conversion can tell.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -50,6 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Bytes bytes(data, data + size);
   const std::string encoded = base64Encode(bytes.data(), static_cast<std::uint32_t>(size));
   check(encoded.size() == (size + 2) / 3 * 4);
+  const std::size_t padding = (3 - size % 3) % 3;
+  check(encoded.find_first_not_of(alphabet) ==
+        (padding == 0 ? std::string::npos : encoded.size() - padding));
+  check(encoded.compare(encoded.size() - padding, padding, "==", padding) == 0);
   check(base64Decode(encoded) == bytes);
   const std::string text(bytes.begin(), bytes.end());
   check(base64Decode(text) == referenceDecode(text));

@@ -1,9 +1,11 @@
 // JsonValue::parse under arbitrary text: it never fails other than by
-// returning nullptr, and whatever parses serializes to text that parses again
-// to an equal tree. Equal means same kinds, keys and strings; numbers agree to
+// returning nullptr, parsing a text it may consume gives the same result (large
+// strings take the text's memory over), and whatever parses serializes to text
+// that parses again to an equal tree. Equal means same kinds, keys and strings; numbers agree to
 // the 15 significant digits the serializer writes, a non-finite number comes
 // back as null, and a finite one that rounds up past the largest double comes
 // back as infinity.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -40,38 +42,24 @@ bool sameNumber(double before, const JsonValue& after) {
   return std::fabs(before - value) <= scale * 1e-14 + std::numeric_limits<double>::denorm_min();
 }
 
+// Null, Bool and String values are equal when their texts are.
 bool sameTree(const JsonValue& before, const JsonValue& after) {
   if (before.isNumber()) return sameNumber(before.asNumber(), after);
   if (before.type() != after.type()) return false;
-  switch (before.type()) {
-    case JsonType_Null:
-      return true;
-    case JsonType_Bool:
-      return before.asBool() == after.asBool();
-    case JsonType_String:
-      return before.asString() == after.asString();
-    case JsonType_Array: {
-      const JsonArray& left = before.asArray();
-      const JsonArray& right = after.asArray();
-      if (left.size() != right.size()) return false;
-      for (std::size_t i = 0; i < left.size(); ++i) {
-        if (!left[i] || !right[i] || !sameTree(*left[i], *right[i])) return false;
-      }
-      return true;
-    }
-    case JsonType_Object: {
-      const JsonObject& left = before.asObject();
-      const JsonObject& right = after.asObject();
-      if (left.size() != right.size()) return false;
-      for (auto l = left.begin(), r = right.begin(); l != left.end(); ++l, ++r) {
-        if (l->first != r->first || !l->second || !r->second) return false;
-        if (!sameTree(*l->second, *r->second)) return false;
-      }
-      return true;
-    }
-    default:
-      return false;
+  if (before.isArray()) {
+    const JsonArray &left = before.asArray(), &right = after.asArray();
+    return left.size() == right.size() &&
+           std::equal(left.begin(), left.end(), right.begin(),
+                      [](const auto& l, const auto& r) { return sameTree(*l, *r); });
   }
+  if (before.isObject()) {
+    const JsonObject &left = before.asObject(), &right = after.asObject();
+    return left.size() == right.size() &&
+           std::equal(left.begin(), left.end(), right.begin(), [](const auto& l, const auto& r) {
+             return l.first == r.first && sameTree(*l.second, *r.second);
+           });
+  }
+  return before.stringify() == after.stringify();
 }
 
 // Valid UTF-8 is read as the host reads a frame; anything else byte by byte,
@@ -93,8 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memcpy(input.get(), text.data(), text.size() * sizeof(char16_t));
   input[text.size()] = u'\0';
   std::unique_ptr<JsonValue> tree = JsonValue::parse(input.get());
+  std::u16string consumable = text;
+  const std::unique_ptr<JsonValue> consumed = JsonValue::parse(std::move(consumable));
+  check((consumed == nullptr) == (tree == nullptr) && consumable.empty());
   if (!tree) return 0;
   const std::u16string written = tree->stringify();
+  check(consumed->stringify() == written);
   std::unique_ptr<JsonValue> again = JsonValue::parse(written.c_str());
   check(again != nullptr);
   check(sameTree(*tree, *again));

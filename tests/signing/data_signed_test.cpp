@@ -34,13 +34,6 @@ class DataSignedTest : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << bytes;
     return wide(path);
   }
-  std::uint32_t openSession(const std::u16string& container = u"C1") {
-    std::u16string description;
-    std::uint32_t handle = 0;
-    EXPECT_TRUE(DataSigned::openProvider(container, description, handle));
-    fake_.clearCalls();
-    return handle;
-  }
 };
 
 // The library calls, "Init1 Login" for "AvCmInit 1", "AvCmLogin".
@@ -56,54 +49,40 @@ Calls calls(const std::string& names) {
 
 struct FailureCase {
   const char* name;
+  bool sign;  // signData, else getCertificate
   std::string faults;
   std::u16string container;
   std::u16string description;  // empty: success
   std::string calls;
 };
 
-TEST_F(DataSignedTest, GetCertificateWithOwnSessionKeepsCallOrderAndCleansUp) {
+// Either action with a session of its own: every handle opened is closed again on every path.
+TEST_F(DataSignedTest, OwnSessionKeepsCallOrderAndCleansUp) {
   const FailureCase cases[] = {
-      {"success", "", u"C1", u"",
+      {"certificate", false, "", u"C1", u"",
        "Init1 Login GetObjectInfo GetCertAttr GetCertAttr CloseHandle Logout Init2"},
-      {"startup", "AvCmInit=0x101", u"C1", u"Key container not found", "Init1 GetErrorInfo"},
-      {"object info", "AvCmGetObjectInfo=0x104", u"C1", u"Invalid handle",
+      {"startup", false, "AvCmInit=0x101", u"C1", u"Key container not found", "Init1 GetErrorInfo"},
+      {"object info", false, "AvCmGetObjectInfo=0x104", u"C1", u"Invalid handle",
        "Init1 Login GetObjectInfo GetErrorInfo Logout Init2"},
-      {"size query", "AvCmGetCertAttr=0x107@1", u"C1", u"Buffer too small",
+      {"certificate size", false, "AvCmGetCertAttr=0x107@1", u"C1", u"Buffer too small",
        "Init1 Login GetObjectInfo GetCertAttr GetErrorInfo CloseHandle Logout Init2"},
-      {"fetch", "AvCmGetCertAttr=0x107@2", u"C1", u"Buffer too small",
+      {"certificate fetch", false, "AvCmGetCertAttr=0x107@2", u"C1", u"Buffer too small",
        "Init1 Login GetObjectInfo GetCertAttr GetCertAttr GetErrorInfo CloseHandle Logout Init2"},
-      {"unknown code", "AvCmGetObjectInfo=0x1FF", u"C1", u"unknow error",
+      {"unknown code", false, "AvCmGetObjectInfo=0x1FF", u"C1", u"unknow error",
        "Init1 Login GetObjectInfo GetErrorInfo Logout Init2"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    fake_.setFaults(c.faults);
-    fake_.clearCalls();
-    std::u16string description = u"untouched", certificate = u"untouched";
-    const bool ok = DataSigned::getCertificate(77, c.container, false, description, certificate);
-    EXPECT_EQ(ok, c.description.empty());
-    EXPECT_EQ(fake_.calls(), calls(c.calls));
-    EXPECT_EQ(description, ok ? u"untouched" : c.description);
-    EXPECT_EQ(certificate, ok ? base64Of("CERT:C1") : u"untouched");
-  }
-}
-
-TEST_F(DataSignedTest, SignDataWithOwnSessionKeepsCallOrderAndCleansUp) {
-  const FailureCase cases[] = {
-      {"success", "", u"C1", u"",
+      {"signature", true, "", u"C1", u"",
        "Init1 Login OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2"},
-      {"login: no further call", "", u"missing-key", u"Key container not found",
+      {"login: no further call", true, "", u"missing-key", u"Key container not found",
        "Init1 Login GetErrorInfo"},
-      {"open: no close", "AvCmOpenMsg=0x104", u"C1", u"Invalid handle",
+      {"open: no close", true, "AvCmOpenMsg=0x104", u"C1", u"Invalid handle",
        "Init1 Login OpenMsg GetErrorInfo Logout Init2"},
-      {"signing, non-ASCII text", "", u"sign-fails", u"Ошибка подписи: ключ недоступен",
+      {"signing, non-ASCII text", true, "", u"sign-fails", u"Ошибка подписи: ключ недоступен",
        "Init1 Login OpenMsg MsgSign GetErrorInfo CloseHandle Logout Init2"},
-      {"size query", "AvCmGetMsg=0x108@1", u"C1", u"Message not signed",
+      {"signature size", true, "AvCmGetMsg=0x108@1", u"C1", u"Message not signed",
        "Init1 Login OpenMsg MsgSign GetMsg GetErrorInfo CloseHandle Logout Init2"},
-      {"fetch", "AvCmGetMsg=0x107@2", u"C1", u"Buffer too small",
+      {"signature fetch", true, "AvCmGetMsg=0x107@2", u"C1", u"Buffer too small",
        "Init1 Login OpenMsg MsgSign GetMsg GetMsg GetErrorInfo CloseHandle Logout Init2"},
-      {"failed close changes nothing", "AvCmCloseHandle=0x104", u"C1", u"",
+      {"failed close changes nothing", true, "AvCmCloseHandle=0x104", u"C1", u"",
        "Init1 Login OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2"},
   };
   const std::u16string path = writeData("hello");
@@ -111,12 +90,15 @@ TEST_F(DataSignedTest, SignDataWithOwnSessionKeepsCallOrderAndCleansUp) {
     SCOPED_TRACE(c.name);
     fake_.setFaults(c.faults);
     fake_.clearCalls();
-    std::u16string description = u"untouched", signature = u"untouched";
-    const bool ok = DataSigned::signData(5, c.container, path, false, description, signature);
+    std::u16string description = u"untouched", output = u"untouched";
+    const bool ok = c.sign
+                        ? DataSigned::signData(5, c.container, path, false, description, output)
+                        : DataSigned::getCertificate(77, c.container, false, description, output);
     EXPECT_EQ(ok, c.description.empty());
     EXPECT_EQ(fake_.calls(), calls(c.calls));
     EXPECT_EQ(description, ok ? u"untouched" : c.description);
-    EXPECT_EQ(signature, ok ? base64Of("SIGNED:C1:5:a430d84680aabd0b") : u"untouched");
+    const char* const made = c.sign ? "SIGNED:C1:5:a430d84680aabd0b" : "CERT:C1";
+    EXPECT_EQ(output, ok ? base64Of(made) : u"untouched");
   }
 }
 
@@ -145,7 +127,7 @@ TEST_F(DataSignedTest, EmptyDataFileIsHandedToTheLibrary) {
   EXPECT_EQ(signature, base64Of("SIGNED:C1:0:cbf29ce484222325"));
 }
 
-TEST_F(DataSignedTest, CloseProviderReportsTheLastFailure) {
+TEST_F(DataSignedTest, SessionOfTheDefaultContainerClosesReportingTheLastFailure) {
   struct Case {
     const char* name;
     std::string faults;
@@ -160,9 +142,14 @@ TEST_F(DataSignedTest, CloseProviderReportsTheLastFailure) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::uint32_t handle = openSession();
+    // A session without a container name is logged into the default one.
+    std::u16string description = u"untouched", certificate;
+    std::uint32_t handle = 0;
+    ASSERT_TRUE(DataSigned::openProvider(u"", description, handle));
+    ASSERT_TRUE(DataSigned::getCertificate(handle, u"", true, description, certificate));
+    EXPECT_EQ(certificate, base64Of("CERT:default"));
+    fake_.clearCalls();
     fake_.setFaults(c.faults);
-    std::u16string description = u"untouched";
     EXPECT_EQ(DataSigned::closeProvider(handle, description), c.ok);
     EXPECT_EQ(description, c.description);
     Calls made = fake_.calls();
@@ -170,17 +157,6 @@ TEST_F(DataSignedTest, CloseProviderReportsTheLastFailure) {
     EXPECT_EQ(made, calls("Logout Init2")) << "shutdown always follows";
     fake_.setFaults("");
   }
-}
-
-TEST_F(DataSignedTest, OpenProviderWithoutContainerLogsIntoTheDefault) {
-  std::u16string description = u"untouched";
-  std::uint32_t handle = 0;
-  ASSERT_TRUE(DataSigned::openProvider(u"", description, handle));
-  EXPECT_EQ(description, u"untouched");
-  std::u16string certificate;
-  ASSERT_TRUE(DataSigned::getCertificate(handle, u"", true, description, certificate));
-  EXPECT_EQ(certificate, base64Of("CERT:default"));
-  DataSigned::closeProvider(handle, description);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "requests/processing_message.h"
 #include "requests/request_fields.h"
 
 #include <gtest/gtest.h>
@@ -66,11 +67,29 @@ TEST(StringReaders, DefaultToEmptyForMissingOrMistypedMembers) {
   }
 }
 
-TEST(GetData, BorrowsTheRequestsOwnMembers) {
-  auto request = parsed(uR"({"data":{"a":1,"b":"x"}})");
-  const JsonObject& data = getData(*request);
-  ASSERT_EQ(data.size(), 2u);
-  EXPECT_EQ(data.at(u"a").get(), request->child(u"data")->child(u"a"));
+TEST(ProcessingMessage, TooLargeAnswerRepeatsOnlyAStringAction) {
+  struct Case {
+    const char* name;
+    std::u16string action;  // the member as JSON text, or empty for none
+    std::u16string repeated;
+  };
+  const Case cases[] = {
+      {"string action", u"\"requestAction\":\"x\",", u"\"requestAction\":\"x\","},
+      {"numeric action", u"\"requestAction\":5,", u""},
+  };
+  std::u16string big(kMaxAnswerBytes, u'a');
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::u16string answer =
+        processingMessage(u"{\"data\":{" + c.action + u"\"x\":\"" + big + u"\"}}");
+    auto parsed = JsonValue::parse(answer.c_str());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->child(u"data")->child(u"result")->asString(), u"error");
+    EXPECT_EQ(answer.find(u"\"requestAction\"") != std::u16string::npos, !c.repeated.empty());
+    if (!c.repeated.empty()) {
+      EXPECT_NE(answer.find(c.repeated), std::u16string::npos);
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "json/json_value.h"
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// ASCII only: the tables build their inputs from plain narrow literals.
+std::u16string widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+std::u16string nestedArrays(std::size_t depth) {
+  return std::u16string(depth, u'[') + u"0" + std::u16string(depth, u']');
+}
+
+TEST(JsonParse, AcceptsAndRejectsDocuments) {
+  // The expected compact text, or nullopt when the parse fails.
+  const std::vector<std::pair<std::u16string, std::optional<std::u16string>>> cases = {
+      {u" \t\r\n{ } \t\r\n", u"{}"},
+      {u"[ ]", u"[]"},
+      {u"", std::nullopt},
+      {u"\uFEFF{}", std::nullopt},
+      {u"\f{}", std::nullopt},
+      {u"{}\u00A0", std::nullopt},
+      // Literals are case-blind.
+      {u"[TrUe,fAlSe,NuLl]", u"[true,false,null]"},
+      {u"truex", std::nullopt},
+      {u"[tru]", std::nullopt},
+      {u"-0", u"-0"},
+      {u"1.5e+2", u"150"},
+      {u"1e400", u"null"},
+      {u"01", std::nullopt},
+      {u"+1", std::nullopt},
+      {u".5", std::nullopt},
+      {u"1.", std::nullopt},
+      {u"1e+", std::nullopt},
+      {u"- 1", std::nullopt},
+      {u"1 2", std::nullopt},
+      {u"[1,]", std::nullopt},
+      {u"[1,,2]", std::nullopt},
+      {u"[1", std::nullopt},
+      {u"[]]", std::nullopt},
+      {u"{\"a\":1,}", std::nullopt},
+      {u"{\"a\" 1}", std::nullopt},
+      {u"{a:1}", std::nullopt},
+      {u"{\"a\":1", std::nullopt},
+      {u"{\"a\":1 \"b\":2}", std::nullopt},
+      {u"{\"b\" : [1, 2.50, \"x\\u0041\"], \"a\":null}", u"{\"a\":null,\"b\":[1,2.5,\"xA\"]}"},
+      // The last duplicate wins; keys are ordered by code units.
+      {u"{\"b\":1,\"a\":{\"x\":\"y\"},\"B\":3,\"\u00E9\":7,\"a\":\"last\"}",
+       u"{\"B\":3,\"a\":\"last\",\"b\":1,\"\u00E9\":7}"},
+      {u"\"abc", std::nullopt},
+      {u"\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"", u"\"\\\"\\\\\\/\\b\\f\\n\\r\\t\""},
+      {u"\"\\u00e9\\u00E9\\uDE00\\uD83D\\u0000\"", u"\"\u00E9\u00E9\\ude00\\ud83d\\u0000\""},
+      {u"\"\\x\"", std::nullopt},
+      {u"\"\\U0041\"", std::nullopt},
+      {u"\"\\u12G4\"", std::nullopt},
+      {u"\"\\u123", std::nullopt},
+      {u"\"abc\\", std::nullopt},
+      // The text ends at its first U+0000.
+      {std::u16string(u"{}\0garbage", 10), u"{}"},
+      {std::u16string(u"tr\0ue", 5), std::nullopt},
+      // The root container is level 1; 512 levels parse, 513 fail.
+      {nestedArrays(512), nestedArrays(512)},
+      {nestedArrays(513), std::nullopt},
+      {u"{\"a\":" + nestedArrays(511) + u"}", u"{\"a\":" + nestedArrays(511) + u"}"},
+      {u"{\"a\":" + nestedArrays(512) + u"}", std::nullopt},
+      {std::u16string(100000, u'['), std::nullopt},
+  };
+  for (const auto& [input, written] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(input.substr(0, 60)));
+    auto value = JsonValue::parse(input.c_str());
+    EXPECT_EQ(value ? std::optional(value->stringify()) : std::nullopt, written);
+  }
+}
+
+// Expected values of the edge rows were computed on the x87 unit with 53-bit precision
+// control, following the reader's steps; compared bit for bit, so the sign of zero counts.
+TEST(JsonParse, ReadsNumbersDigitByDigitWithTheOriginalsRounding) {
+  const std::string zeros315(315, '0'), nines(1000000, '9');
+  const std::string smallest = "0." + std::string(323, '0') + "5";
+  const std::string largest = "179769313486231" + std::string(294, '0');
+  const std::vector<std::pair<std::string, double>> cases = {
+      {"-0.0", -0.0},
+      {"9007199254740993", 9007199254740992.0},
+      {"0.3", 0.30000000000000004},  // the fraction is a sum of d x 0.1^k
+      {"12e3", 12000.0},
+      {"1e-2", 0.01},
+      {"5e0000000000000000000000000000000000002", 500.0},
+      {"-1.5e-3", -0x1.89374bc6a7efap-10},
+      {"-1e400", -kInfinity},
+      {"-1e-400", -0.0},
+      {"1" + std::string(400, '0') + "e-400", kInfinity},
+      {"0." + std::string(330, '0') + "1e+340", 0.0},
+      {"1.7976931348623159e308", 0x1.ffffffffffff9p+1023},
+      {"2.2250738585072014e-308", 0x1.0000000000003p-1022},
+      // Subnormal results round once at the end, not at every division.
+      {"68862931e-320", 0x0.0002073b3e985p-1022},
+      {"548169439389E-324", 0x0.00019d52dc7ffp-1022},
+      {"4.9e-324", 0x0.0000000000001p-1022},
+      {"0." + zeros315 + "123456789", 0x0.00000017d491cp-1022},
+      {"0." + std::string(1500, '0') + "9", 0.0},
+      {"3." + std::string(1500, '0') + "9", 3.0},
+      // Huge exponents give what the original's endless run of steps would.
+      {"1e" + nines, kInfinity},
+      {"-1e-" + nines, -0.0},
+      {"-0.0e" + nines, -0.0},
+      {smallest + "e632", kInfinity},
+      {largest + "e-633", 0.0},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(text.substr(0, 60));
+    auto value = JsonValue::parse(widen(text).c_str());
+    ASSERT_TRUE(value && value->isNumber());
+    const double number = value->asNumber();
+    std::uint64_t bits = 0, expectedBits = 0;
+    std::memcpy(&bits, &number, sizeof bits);
+    std::memcpy(&expectedBits, &expected, sizeof bits);
+    EXPECT_EQ(bits, expectedBits) << number;
+  }
+}
+
+// The bulk copies of the writer and the parser must stop exactly at each unit
+// that needs attention, wherever it falls and however the text is aligned.
+TEST(JsonString, EscapesAndReadsBackAtEveryPositionAndAlignment) {
+  const struct {
+    std::u16string raw, written;
+    bool rawParses;  // the unit may stand unescaped inside a string
+  } specials[] = {
+      {u"/", u"\\/", true},
+      {u"\"", u"\\\"", false},
+      {std::u16string(1, u'\0'), u"\\u0000", false},
+      {u"\t", u"\\t", true},
+      {u"\n", u"\\n", false},
+      {u"\x1F", u"\\u001f", false},
+      {u"\xD800\xDC00", u"\xD800\xDC00", true},
+      {u"\xDC00", u"\\udc00", true},
+  };
+  for (std::size_t length = 0; length < 40; ++length) {
+    for (std::size_t position = 0; position <= length; ++position) {
+      for (const auto& special : specials) {
+        std::u16string text(length, u'q'), written(length, u'q');
+        text.insert(position, special.raw);
+        written.insert(position, special.written);
+        written = u"\"" + written + u"\"";
+        ASSERT_EQ(JsonValue::stringifyString(text), written) << length << ' ' << position;
+        for (std::size_t lead = 0; lead < 8; ++lead) {
+          const std::u16string indent(lead, u' ');
+          auto back = JsonValue::parse((indent + written).c_str());
+          ASSERT_TRUE(back && back->asString() == text) << lead << ' ' << length << ' ' << position;
+          auto raw = JsonValue::parse((indent + u"\"" + text + u"\"").c_str());
+          ASSERT_EQ(raw && raw->asString() == text, special.rawParses) << lead << ' ' << position;
+        }
+      }
+    }
+  }
+}
+
+TEST(JsonWrite, WritesNumbersWithFifteenSignificantDigits) {
+  const std::vector<std::pair<double, const char*>> cases = {
+      {-0.0, "-0"},
+      {0.1 + 0.2, "0.3"},
+      {1.9999999999999998, "2"},  // the carry stops at the first digit
+      {2.0 / 3.0, "0.666666666666667"},
+      {999999999999999.0, "999999999999999"},
+      {1e15, "1e+015"},
+      {999999999999999.5, "1e+015"},  // the carry bumps the exponent into exponent form
+      {1234567890123456.0, "1.23456789012346e+015"},
+      {12345678901234.5, "12345678901234.5"},
+      {0.0001, "0.0001"},
+      {0.00001, "1e-005"},
+      {-2.5e-7, "-2.5e-007"},
+      {1e100, "1e+100"},
+      {DBL_MAX, "1.79769313486232e+308"},
+      {std::numeric_limits<double>::denorm_min(), "4.94065645841247e-324"},
+      {0.000099999999999999999, "0.0001"},
+      {-kInfinity, "null"},
+      {std::numeric_limits<double>::quiet_NaN(), "null"},
+  };
+  for (const auto& [value, text] : cases) {
+    EXPECT_EQ(JsonValue(value).stringify(), widen(text)) << text;
+  }
+}
+
+TEST(JsonWrite, EscapesQuotesSlashesControlUnitsAndUnpairedSurrogates) {
+  const std::pair<std::u16string, std::u16string> cases[] = {
+      {u"a/b \"hi\" \\", u"\"a\\/b \\\"hi\\\" \\\\\""},
+      {u"\b\f\n\r\t", u"\"\\b\\f\\n\\r\\t\""},
+      {std::u16string(1, u'\0') + u"\u000B\u001F", u"\"\\u0000\\u000b\\u001f\""},
+      {u" \u007F\u00E9\uFFFF\xDBFF\xDFFF", u"\" \u007F\u00E9\uFFFF\xDBFF\xDFFF\""},
+      {u"\xDE00\xD83D", u"\"\\ude00\\ud83d\""},
+      {u"\xD83D\xD83D\xDE00\xDE00", u"\"\\ud83d\xD83D\xDE00\\ude00\""},
+  };
+  for (const auto& [text, written] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(text));
+    EXPECT_EQ(JsonValue(text).stringify(), written);
+    JsonObject members;
+    members[text] = std::make_unique<JsonValue>();
+    EXPECT_EQ(JsonValue(std::move(members)).stringify(), u"{" + written + u":null}");
+  }
+  std::u16string out = u"prefix:";
+  JsonValue::parse(u"{\"z\":[false],\"a\":{}}")->stringifyTo(out);
+  EXPECT_EQ(out, u"prefix:{\"a\":{},\"z\":[false]}");
+}
+
+// Copies are deep, also from their own subtree; empty slots of handed-over tables read as null.
+TEST(JsonValue, CopiesDeeplyAndWritesEmptySlotsAsNull) {
+  const std::u16string written = u"[{\"a\":[1,\"x\"]},{\"e\":\"\\u0000\\ud800\"},2.5]";
+  auto source = JsonValue::parse(written.c_str());
+  ASSERT_NE(source, nullptr);
+  auto copy = std::make_unique<JsonValue>(*source);
+  EXPECT_NE(source->asArray()[0].get(), copy->asArray()[0].get());
+  source.reset();
+  EXPECT_EQ(copy->stringify(), written);
+  JsonValue target;
+  target = *copy;
+  target = *target.asArray()[0];
+  EXPECT_EQ(target.stringify(), u"{\"a\":[1,\"x\"]}");
+
+  JsonArray elements;
+  elements.push_back(nullptr);
+  JsonObject members;
+  members[u"empty"] = nullptr;
+  members[u"array"] = std::make_unique<JsonValue>(std::move(elements));
+  JsonValue value(std::move(members));
+  EXPECT_EQ(value.child(u"empty"), nullptr);
+  EXPECT_EQ(JsonValue(value).stringify(), u"{\"array\":[null],\"empty\":null}");
+}
+
+}  // namespace
