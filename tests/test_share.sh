@@ -2,9 +2,8 @@
 # Prints test, product and share lines (non-blank lines of the C/C++, Python,
 # JavaScript, shell and cmd files git tracks, scripts without an extension
 # known by their #! line; bench/ and node_modules left out) and fails when
-# tests exceed the limit. The project's rule is a third of all code; the
-# limit is a ratchet on the way there: lower it whenever the suite shrinks,
-# never raise it.
+# tests exceed 36 %. The project's rule is at most a third of all code; the
+# margin lets a feature land with its tests before the suite is trimmed.
 cd "$(dirname "$0")/.." || exit 2
 count() { xargs -r -d '\n' cat -- | grep -c '[^[:space:]]'; }
 is_code() {
@@ -15,7 +14,6 @@ mapfile -t all < <(git ls-files | grep -v -E '^bench/|(^|/)node_modules/|(^|/)bu
   while read -r f; do is_code "$f" && echo "$f"; done)
 tests=$(printf '%s\n' "${all[@]}" | grep -E '^(tests|fuzz|vendor/fake)/' | count)
 product=$(printf '%s\n' "${all[@]}" | grep -v -E '^(tests|fuzz|vendor/fake)/' | count)
-share=$((100 * tests / (tests + product)))
+share=$(awk -v t="$tests" -v p="$product" 'BEGIN { printf "%.1f", 100 * t / (t + p) }')
 echo "tests $tests  product $product  share $share %"
-limit=41
-((share <= limit)) || { echo "test code is over $limit % of all code" >&2; exit 1; }
+((100 * tests <= 36 * (tests + product))) || { echo "test code is over 36 % of all code" >&2; exit 1; }
