@@ -20,9 +20,6 @@
 
 extern char** environ;
 
-#ifndef QUORVANT_HOST_LAUNCHER
-#define QUORVANT_HOST_LAUNCHER ""
-#endif
 #ifndef QUORVANT_HOST_EMULATOR
 #define QUORVANT_HOST_EMULATOR ""
 #endif
@@ -67,7 +64,20 @@ std::uint32_t lengthAt(const std::string& bytes) {
 
 }  // namespace
 
-bool hostIsLaunched() { return QUORVANT_HOST_LAUNCHER[0] != '\0'; }
+// The Windows stage runs the same tests against the x64 host under wine64:
+// it names both in the environment.
+namespace {
+const char* hostLauncher() {
+  static const char* launcher = std::getenv("QUORVANT_HOST_LAUNCHER");
+  return launcher != nullptr ? launcher : "";
+}
+}  // namespace
+
+std::string hostPath() {
+  static const char* path = std::getenv("QUORVANT_HOST_PATH");
+  return path != nullptr ? path : QUORVANT_HOST_PATH;
+}
+bool hostIsLaunched() { return hostLauncher()[0] != '\0'; }
 
 HostProcess::HostProcess(const Environment& environment, const std::string& host) {
   std::signal(SIGPIPE, SIG_IGN);  // a host that dies must fail a write, not kill the test
@@ -81,9 +91,9 @@ HostProcess::HostProcess(const Environment& environment, const std::string& host
   // The host itself, or behind its launcher (wine64 passes the pipes on as
   // its standard handles) or the emulator of a 32-bit x86 host.
   std::vector<std::string> argv, envp = childEnvironment(environment);
-  if (hostIsLaunched()) argv.emplace_back(QUORVANT_HOST_LAUNCHER);
+  if (hostIsLaunched()) argv.emplace_back(hostLauncher());
   if (QUORVANT_HOST_EMULATOR[0] != '\0') argv.emplace_back(QUORVANT_HOST_EMULATOR);
-  argv.push_back(host.empty() ? QUORVANT_HOST_PATH : host);
+  argv.push_back(host.empty() ? hostPath() : host);
   std::vector<char*> args = pointers(argv), envs = pointers(envp);
   pid_ = ::fork();
   if (pid_ == 0) {

@@ -21,6 +21,8 @@
 
 // True when the host runs under a launcher (wine64 for the Windows build).
 bool hostIsLaunched();
+// The host the tests start unless told otherwise.
+std::string hostPath();
 
 // "NAME=value" entries the host gets on top of the test's own environment,
 // from which TMPDIR and every AVCM_FAKE_* are removed first.
