@@ -1,6 +1,5 @@
-// Scaffolding of the end-to-end test: a scratch home with the host installed
-// by the registration script and key containers made by the token's tool, a
-// small web server for the demo page, the host's processes, OpenSSL's verdict.
+// Scaffolding of the end-to-end test: a scratch home with the host installed,
+// the demo page's server, the host's processes, OpenSSL's verdict.
 import {execFileSync, spawnSync} from 'node:child_process';
 import {mkdtempSync, mkdirSync, readFileSync, readdirSync, readlinkSync, writeFileSync, rmSync} from 'node:fs';
 import {createServer} from 'node:http';

@@ -1,10 +1,6 @@
 #!/usr/bin/env bash
-# The registration script against scratch directories: install writes the
-# host, the token and a manifest per browser naming the installed host, whose
-# run path is $ORIGIN alone; IDs and prefixes a manifest's JSON cannot hold
-# as they stand are refused; a second install changes nothing; uninstall
-# restores the directories exactly, per user (--profile included) and
-# system-wide under --root.
+# The registration script against scratch directories, per user (--profile
+# included) and system-wide under --root.
 set -euo pipefail
 build=${1:?build directory}
 register="$(cd "$(dirname "$0")/../.." && pwd)/packaging/linux/register.sh"
