@@ -26,7 +26,6 @@ const text = (id) => browser.evaluate((name) => document.getElementById(name).te
 const signature = () => browser.evaluate(() => document.getElementById('signature').value);
 const enabled = () => browser.evaluate(() => Object.fromEntries(
     ['open', 'container', 'file', 'sign', 'close'].map((id) => [id, !document.getElementById(id).disabled])));
-const fill = (selector, value) => browser.evaluate((s, v) => { document.querySelector(s).value = v; }, selector, value);
 
 // A page state to wait for: by default the end of a step (no "…" left).
 const settled = () => !document.getElementById('status').textContent.endsWith('…');
@@ -55,7 +54,7 @@ async function verify(path) {
 }
 
 async function open(container) {
-  await fill('#container', container);
+  await browser.evaluate((name) => { document.getElementById('container').value = name; }, container);
   await browser.click('#open');
 }
 

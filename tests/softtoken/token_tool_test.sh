@@ -18,8 +18,7 @@ key_has() {  # container, text in its key's description[, password]
 }
 
 check "creates an ECDSA container" "$tool" create ec --no-passphrase --no-confirm
-check "container file has mode 0600" test "$(stat -c %a "$store/ec.p12")" == 600
-check "store directory has mode 0700" test "$(stat -c %a "$store")" == 700
+check "store and container modes are 0700 and 0600" test "$(stat -c %a "$store" "$store/ec.p12" | xargs)" == "700 600"
 check "the default key is ECDSA P-256" key_has ec 'NIST CURVE: P-256'
 check "the first container is the default" test "$("$tool" default)" == ec
 check "an existing container is kept" fails_with 1 "$tool" create ec --no-passphrase

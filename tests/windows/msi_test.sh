@@ -43,6 +43,7 @@ for key in open(sys.argv[1], encoding="utf-16").read().split("\n\n"):
 EOF
 }
 nothing_left() { [[ ! -e $folder ]] && no_keys HKLM && no_keys HKCU && [[ -z $(installed_versions) ]]; }
+uninstalls() { msiexec /x "$msi" "$@" && nothing_left; }
 
 echo "# per machine"
 origins='["chrome-extension://abcdefghijklmnopabcdefghijklmnop/", "chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]'
@@ -60,15 +61,13 @@ check "repair" msiexec /i "$msi" REINSTALL=ALL REINSTALLMODE=amus
 repaired() { registered_in HKLM "$@" || { msi_log 'registry|component|feature'; return 1; }; }
 check "puts back the host and the key, with the example extension's IDs" \
   repaired '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
-check "uninstall" msiexec /x "$msi"
-check "leaves no file, key or product" nothing_left
+check "uninstall leaves no file, key or product" uninstalls
 
 echo "# per user"
 check "install with ALLUSERS=\"\"" msiexec /i "$msi" ALLUSERS=
 check "registers in HKCU" registered_in HKCU '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
 check "and nothing in HKLM" no_keys HKLM
-check "uninstall" msiexec /x "$msi" ALLUSERS=
-check "leaves nothing" nothing_left
+check "uninstall leaves nothing" uninstalls ALLUSERS=
 
 echo "# upgrade"
 check "install the older version" msiexec /i "$older"
@@ -76,7 +75,6 @@ check "it is installed" test "$(installed_versions)" == 0.9.0
 check "install this version over it" msiexec /i "$msi"
 check "replaces it" test "$(installed_versions)" == "$version"
 check "registered" registered_in HKLM '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
-check "uninstall" msiexec /x "$msi"
-check "leaves nothing" nothing_left
+check "uninstall leaves nothing" uninstalls
 
 checks_done
