@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The product zip unpacked into a folder whose name cmd finds hard to quote,
 # its scripts run under Wine's cmd in the prefix of wine_env.sh, per user and
-# per machine.   registration_test.sh PRODUCT_ZIP WINE64
+# per machine.
+#   registration_test.sh PRODUCT_ZIP WINE64
 set -uo pipefail
 zip=${1:?product zip} wine=${2:?wine64}
 scratch=$(realpath "$(mktemp -d)")
@@ -20,7 +21,7 @@ trap 'remove_keys; rm -rf "$scratch"' EXIT
 remove_keys
 packaged=(INSTALL.txt install.cmd quorvant_host.exe uninstall.cmd)
 
-exits_with() {  # run from the script's folder, as a user does  # code, folder, script, arguments...
+exits_with() {  # code, folder, script, arguments...; run from its folder, as a user does
   local code=$1 dir=$2 status
   shift 2
   (cd "$dir" && on_wine cmd /c "$@")
