@@ -53,7 +53,7 @@ async function verify(path) {
   assert.ok(opensslVerify(setup.scratch, await signature(), certificate, path), 'OpenSSL accepts');
 }
 
-async function open(container) {
+async function open() {
   await browser.evaluate((name) => { document.getElementById('container').value = name; }, container);
   await browser.click('#open');
 }
@@ -75,7 +75,7 @@ const noControls = {open: false, container: false, file: false, sign: false, clo
 // whose session asks for the PIN once (the check's own request asks again).
 const scenarios = [
   {name: 'ready', token: true, status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
-  {name: 'opened', token: true, act: () => open(container), status: /^The key container is open\./,
+  {name: 'opened', token: true, act: open, status: /^The key container is open\./,
    controls: openControls, check: async () =>
      assert.equal(await text('subject'), pkcs11 ? 'CN=ec, O=Token T1' : 'CN=demo, O=Quorvant test')},
   {name: 'signed', token: true, act: () => sign(contract()), status: /^contract\.txt is signed\.$/, check: () => {
@@ -97,12 +97,12 @@ const scenarios = [
   {name: 'host-gone', act: () => stopHost('SIGKILL'), controls: closedControls,
    status: /^Signing failed: The signing host stopped: .+ Open your key container again\.$/,
    check: async () => assert.equal(await text('subject'), 'none yet')},
-  {name: 'closed', token: true, act: async () => { await open(container); await waitFor(settled); await browser.click('#close'); },
+  {name: 'closed', token: true, act: async () => { await open(); await waitFor(settled); await browser.click('#close'); },
    status: /^The key container is closed\.$/, controls: closedControls},
   {name: 'time-limit', act: async () => {
     await browser.goto(demo.url + '?seconds=2');
     await waitFor(settled);
-    await open('demo');
+    await open();
     await waitFor(settled);
     stopHost('SIGSTOP');
     await sign(contract());
@@ -112,7 +112,7 @@ const scenarios = [
     await browser.goto(demo.url);
     await waitFor(settled);
     renameSync(browser.hostManifest, browser.hostManifest + '.away');
-    await open('demo');
+    await open();
   }, status: /^Opening the key container failed: The signing host is not installed for this browser \(.+\)\.$/,
   controls: closedControls, check: () => renameSync(browser.hostManifest + '.away', browser.hostManifest)},
   {name: 'no-extension', act: async () => {
