@@ -97,7 +97,8 @@ const scenarios = [
   {name: 'host-gone', act: () => stopHost('SIGKILL'), controls: closedControls,
    status: /^Signing failed: The signing host stopped: .+ Open your key container again\.$/,
    check: async () => assert.equal(await text('subject'), 'none yet')},
-  {name: 'closed', token: true, act: async () => { await open(); await waitFor(settled); await browser.click('#close'); },
+  // Without a host gone, the container is still open.
+  {name: 'closed', token: true, act: async () => { if (!pkcs11) await open(); await waitFor(settled); await browser.click('#close'); },
    status: /^The key container is closed\.$/, controls: closedControls},
   {name: 'time-limit', act: async () => {
     await browser.goto(demo.url + '?seconds=2');
