@@ -71,8 +71,7 @@ class HostTokenTest : public HostTest {
 
 TempDir* HostTokenTest::tokens_ = nullptr;
 
-// The host never passes a null data pointer, so only a direct call shows
-// that one is refused only together with a length.
+// Only a direct call passes a null data pointer (the host never does).
 TEST(Pkcs11Library, OpenMessageTakesNoDataPointerOnlyWithoutData) {
   std::uint32_t message = 0;
   EXPECT_EQ(pkcs11token::kBadHandle, AvCmOpenMsg(0, nullptr, 0, &message, 0x100));

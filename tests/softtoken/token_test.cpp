@@ -51,7 +51,6 @@ class TokenTest : public ::testing::Test {
     EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
   }
 
-  // The library's text for `status` ("" when it has none).
   static std::string errorText(std::uint32_t status) {
     char buffer[4096];
     std::uint32_t size = sizeof buffer;
@@ -68,8 +67,7 @@ CmsPtr parseCms(const std::string& der) {
   return CmsPtr(d2i_CMS_ContentInfo(nullptr, &bytes, static_cast<long>(der.size())));
 }
 
-// True when `cms` is a valid detached signature of `data` by the
-// certificate it carries.
+// Whether `cms` signs `data` (detached) by the certificate it carries.
 bool verifies(CMS_ContentInfo* cms, const std::string& data) {
   BioPtr content(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
   return cms != nullptr && CMS_verify(cms, nullptr, nullptr, content.get(), nullptr,
