@@ -30,7 +30,6 @@ export function prepareHome(build) {
   return {scratch, home, env, installed, build, token};
 }
 
-// Serves the demo page's folder on 127.0.0.1 (a port of the system's choice).
 export async function serveDemo() {
   const types = {html: 'text/html', js: 'text/javascript', css: 'text/css'};
   const server = createServer((request, response) => {
@@ -44,7 +43,6 @@ export async function serveDemo() {
   return {server, url: `http://127.0.0.1:${server.address().port}/`};
 }
 
-// The installed host's running processes (found by their program file).
 export function hostProcesses(setup) {
   const program = join(setup.installed, 'quorvant_host');
   return readdirSync('/proc').filter((pid) => {
@@ -56,8 +54,7 @@ export function hostProcesses(setup) {
   }).map(Number);
 }
 
-// OpenSSL's verdict on a detached signature (Base64 DER) of the file `data`,
-// trusting the certificate (Base64 DER).
+// OpenSSL's verdict on a detached signature of the file `data` (both DER in Base64).
 export function opensslVerify(scratch, signature, certificate, data) {
   const signatureFile = join(scratch, 'signature.der');
   const pem = join(scratch, 'certificate.pem');
