@@ -54,7 +54,7 @@ export function hostProcesses(setup) {
   }).map(Number);
 }
 
-// OpenSSL's verdict on a detached signature of the file `data` (both DER in Base64).
+// OpenSSL's verdict on a signature of the file `data`, it and the certificate DER in Base64.
 export function opensslVerify(scratch, signature, certificate, data) {
   const signatureFile = join(scratch, 'signature.der');
   const pem = join(scratch, 'certificate.pem');
