@@ -1,6 +1,5 @@
-// Scaffolding of the end-to-end test: a scratch home with the host installed
-// by the registration script and key containers made by the token's tool, a
-// small web server for the demo page, the host's processes, OpenSSL's verdict.
+// Scaffolding of the end-to-end test: a scratch home with the host installed,
+// the demo page's server, the host's processes, OpenSSL's verdict.
 import {execFileSync, spawnSync} from 'node:child_process';
 import {mkdtempSync, mkdirSync, readFileSync, readdirSync, readlinkSync, writeFileSync, rmSync} from 'node:fs';
 import {createServer} from 'node:http';
@@ -31,7 +30,6 @@ export function prepareHome(build) {
   return {scratch, home, env, installed, build, token};
 }
 
-// Serves the demo page's folder on 127.0.0.1 (a port of the system's choice).
 export async function serveDemo() {
   const types = {html: 'text/html', js: 'text/javascript', css: 'text/css'};
   const server = createServer((request, response) => {
@@ -45,7 +43,6 @@ export async function serveDemo() {
   return {server, url: `http://127.0.0.1:${server.address().port}/`};
 }
 
-// The installed host's running processes (found by their program file).
 export function hostProcesses(setup) {
   const program = join(setup.installed, 'quorvant_host');
   return readdirSync('/proc').filter((pid) => {
@@ -57,8 +54,7 @@ export function hostProcesses(setup) {
   }).map(Number);
 }
 
-// OpenSSL's verdict on a detached signature (Base64 DER) of the file `data`,
-// trusting the certificate (Base64 DER).
+// OpenSSL's verdict on a signature of the file `data`, it and the certificate DER in Base64.
 export function opensslVerify(scratch, signature, certificate, data) {
   const signatureFile = join(scratch, 'signature.der');
   const pem = join(scratch, 'certificate.pem');

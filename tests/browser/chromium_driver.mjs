@@ -1,7 +1,6 @@
 // Debian's Chromium, headless, through playwright-core (which downloads
-// nothing when given the browser's path), with or without the extension. It
-// reads host manifests from its own user data directory, where the
-// registration script's --profile puts one.
+// nothing when given the browser's path). It reads host manifests from its
+// user data directory, where register.sh --profile puts one.
 import {execFileSync} from 'node:child_process';
 import {mkdtempSync} from 'node:fs';
 import {join} from 'node:path';
@@ -29,8 +28,7 @@ export async function launchChromium(setup, {extension = true} = {}) {
     goto: (url) => page.goto(url),
     click: (selector) => page.click(selector, {timeout: 5000}),
     setFile: (selector, path) => page.setInputFiles(selector, path),
-    // `source` is a function's text; it runs in the page with `args`.
-    evaluate: (source, ...args) => page.evaluate(`(${source})(...${JSON.stringify(args)})`),
+      evaluate: (source, ...args) => page.evaluate(`(${source})(...${JSON.stringify(args)})`),
     screenshot: (path) => page.screenshot({path, fullPage: true}),
     close: () => context.close(),
   };

@@ -1,8 +1,6 @@
-// Debian's firefox-esr, headless, driven through its own remote protocol,
-// Marionette: frames "LENGTH:JSON" on a TCP port, commands
-// [0, id, name, parameters], answers [1, id, error, result]. The extension is
-// installed as a temporary add-on. Firefox reads host manifests from
-// ~/.mozilla/native-messaging-hosts, whatever its profile.
+// Debian's firefox-esr, headless, driven through Marionette: frames
+// "LENGTH:JSON" on a TCP port, commands [0, id, name, parameters], answers
+// [1, id, error, result]. The extension is a temporary add-on.
 import {spawn} from 'node:child_process';
 import {existsSync, mkdtempSync, readFileSync, writeFileSync} from 'node:fs';
 import {connect} from 'node:net';

@@ -1,11 +1,12 @@
 // The example extension and demo page in headless Chromium or Firefox
-// (QUORVANT_BROWSER) with the installed host and the software token: one
-// table of what a person does and sees, in order, each state kept as a
-// screenshot under <build>/browser-screenshots/<browser>/, each signature
-// judged by OpenSSL.
+// (QUORVANT_BROWSER) with the installed host and the software token, or with
+// QUORVANT_TEST_TOKEN=pkcs11 the PKCS#11 library over the tokens that
+// tests/stages/35-pkcs11.sh sets up: one table of what a person does and
+// sees, each state's screenshot under <build>/browser-screenshots/, each
+// signature judged by OpenSSL.
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
-import {mkdirSync, renameSync, truncateSync, writeFileSync} from 'node:fs';
+import {mkdirSync, readFileSync, renameSync, truncateSync, writeFileSync} from 'node:fs';
 import {randomBytes} from 'node:crypto';
 import {join} from 'node:path';
 import {prepareHome, serveDemo, opensslVerify, removeScratch, repository, hostProcesses} from './browser_setup.mjs';
@@ -15,7 +16,9 @@ import {launchFirefox} from './firefox_driver.mjs';
 const build = process.env.QUORVANT_BUILD || join(repository, 'build/release');
 const which = process.env.QUORVANT_BROWSER || 'chromium';
 const launch = {chromium: launchChromium, firefox: launchFirefox}[which];
-const shots = join(build, 'browser-screenshots', which);
+const pkcs11 = process.env.QUORVANT_TEST_TOKEN === 'pkcs11';
+const container = pkcs11 ? 'T1/ec' : 'demo';
+const shots = join(build, 'browser-screenshots', which + (pkcs11 ? '-pkcs11' : ''));
 let setup, demo, browser, stopped = [];
 
 const ask = (data) => browser.evaluate((request) => signingClient.request(request), data);
@@ -23,7 +26,6 @@ const text = (id) => browser.evaluate((name) => document.getElementById(name).te
 const signature = () => browser.evaluate(() => document.getElementById('signature').value);
 const enabled = () => browser.evaluate(() => Object.fromEntries(
     ['open', 'container', 'file', 'sign', 'close'].map((id) => [id, !document.getElementById(id).disabled])));
-const fill = (selector, value) => browser.evaluate((s, v) => { document.querySelector(s).value = v; }, selector, value);
 
 // A page state to wait for: by default the end of a step (no "…" left).
 const settled = () => !document.getElementById('status').textContent.endsWith('…');
@@ -47,12 +49,12 @@ async function sign(path) {
 }
 
 async function verify(path) {
-  const certificate = (await ask({requestAction: 'getCertificate', containerName: 'demo'})).certificate;
+  const certificate = (await ask({requestAction: 'getCertificate', containerName: container})).certificate;
   assert.ok(opensslVerify(setup.scratch, await signature(), certificate, path), 'OpenSSL accepts');
 }
 
-async function open(container) {
-  await fill('#container', container);
+async function open() {
+  await browser.evaluate((name) => { document.getElementById('container').value = name; }, container);
   await browser.click('#open');
 }
 
@@ -69,12 +71,17 @@ const openControls = {open: false, container: false, file: true, sign: true, clo
 const noControls = {open: false, container: false, file: false, sign: false, close: false};
 
 // Each row: what the person does, the status it ends in, the controls then
-// usable, any further check.
+// usable, any further check; the rows marked `token` also run with PKCS#11,
+// whose session asks for the PIN once (the check's own request asks again).
 const scenarios = [
-  {name: 'ready', status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
-  {name: 'opened', act: () => open('demo'), status: /^The key container is open\./, controls: openControls,
-   check: async () => assert.equal(await text('subject'), 'CN=demo, O=Quorvant test')},
-  {name: 'signed', act: () => sign(contract()), status: /^contract\.txt is signed\.$/, check: () => verify(contract())},
+  {name: 'ready', token: true, status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
+  {name: 'opened', token: true, act: open, status: /^The key container is open\./,
+   controls: openControls, check: async () =>
+     assert.equal(await text('subject'), pkcs11 ? 'CN=ec, O=Token T1' : 'CN=demo, O=Quorvant test')},
+  {name: 'signed', token: true, act: () => sign(contract()), status: /^contract\.txt is signed\.$/, check: () => {
+    if (pkcs11) assert.equal(readFileSync(process.env.PINENTRY_LOG, 'utf8').match(/^GETPIN$/gm).length, 1);
+    return verify(contract());
+  }},
   {name: 'too-big', act: async () => {
     const path = dataFile('too-big.bin', '');
     truncateSync(path, 1 + await browser.evaluate(() => signingClient.limit));
@@ -90,12 +97,13 @@ const scenarios = [
   {name: 'host-gone', act: () => stopHost('SIGKILL'), controls: closedControls,
    status: /^Signing failed: The signing host stopped: .+ Open your key container again\.$/,
    check: async () => assert.equal(await text('subject'), 'none yet')},
-  {name: 'closed', act: async () => { await open('demo'); await waitFor(settled); await browser.click('#close'); },
+  // Without a host gone, the container is still open.
+  {name: 'closed', token: true, act: async () => { if (!pkcs11) await open(); await waitFor(settled); await browser.click('#close'); },
    status: /^The key container is closed\.$/, controls: closedControls},
   {name: 'time-limit', act: async () => {
     await browser.goto(demo.url + '?seconds=2');
     await waitFor(settled);
-    await open('demo');
+    await open();
     await waitFor(settled);
     stopHost('SIGSTOP');
     await sign(contract());
@@ -105,7 +113,7 @@ const scenarios = [
     await browser.goto(demo.url);
     await waitFor(settled);
     renameSync(browser.hostManifest, browser.hostManifest + '.away');
-    await open('demo');
+    await open();
   }, status: /^Opening the key container failed: The signing host is not installed for this browser \(.+\)\.$/,
   controls: closedControls, check: () => renameSync(browser.hostManifest + '.away', browser.hostManifest)},
   {name: 'no-extension', act: async () => {
@@ -131,7 +139,7 @@ after(async () => {
   if (setup) removeScratch(setup);
 });
 
-for (const row of scenarios) {
+for (const row of scenarios.filter((row) => row.token || !pkcs11)) {
   test(`${which}: ${row.name}`, async () => {
     if (row.act) await row.act();
     await waitFor(row.until || settled);

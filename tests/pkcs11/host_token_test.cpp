@@ -1,8 +1,5 @@
-// The built host with a real token library in place of the test double, run
-// as a browser runs it: the software token over containers of each kind of
-// protection, and the PKCS#11 library over SoftHSM2 tokens
-// (softhsm_tokens.sh). The scripted pinentry answers for the person;
-// OpenSSL's command line judges the signatures.
+// The built host with the software token or the PKCS#11 library over
+// SoftHSM2 in place of the test double, run as a browser runs it.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -32,8 +29,6 @@ std::string request(const std::string& data) {
 
 class HostTokenTest : public HostTest {
  protected:
-  // The tokens, and the containers "locked" and "percent" (a passphrase),
-  // "asks" (a confirmation each session) and "quiet" (nothing asked).
   static void SetUpTestSuite() {
     tokens_ = new TempDir();
     std::string command =
@@ -52,7 +47,6 @@ class HostTokenTest : public HostTest {
   }
   static void TearDownTestSuite() { delete tokens_; }
 
-  // A host's environment with `library` ("software" or "pkcs11");
   // `override` ("NAME=value") replaces the default of that name.
   Environment tokenEnvironment(const std::string& library, const std::string& override = "") const {
     Environment entries = {std::string("LD_LIBRARY_PATH=") +
@@ -77,18 +71,14 @@ class HostTokenTest : public HostTest {
 
 TempDir* HostTokenTest::tokens_ = nullptr;
 
-// The host never passes a null data pointer, so only a direct call shows
-// that one is refused only together with a length.
+// Only a direct call passes a null data pointer (the host never does).
 TEST(Pkcs11Library, OpenMessageTakesNoDataPointerOnlyWithoutData) {
   std::uint32_t message = 0;
   EXPECT_EQ(pkcs11token::kBadHandle, AvCmOpenMsg(0, nullptr, 0, &message, 0x100));
   EXPECT_EQ(pkcs11token::kBadParameter, AvCmOpenMsg(0, nullptr, 3, &message, 0x100));
 }
 
-// The cases of host_token_cases.json: a usable key signs, and OpenSSL
-// accepts the signature with the key's certificate; every failure is an
-// answer in plain words, never a hang or a crash, and never the PIN. A
-// dialog starts only for a key that can be used.
+// A usable key signs; a failure is an answer in plain words, never the PIN.
 TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
   const std::string content = "Quorvant signs \x01\x02 with a token\n";
   writeFile(tempPath() + "/data.bin", content);
@@ -136,8 +126,7 @@ TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
   }
 }
 
-// SoftHSM2 loses its token files under an open session: the signing fails
-// in plain words, the host goes on and the session still closes.
+// Token files lost under an open session: the host goes on, the session closes.
 TEST_F(HostTokenTest, TokenGoneDuringASessionFailsInPlainWords) {
   writeFile(tempPath() + "/data.bin", "abc");
   HostProcess host(tokenEnvironment("pkcs11"));

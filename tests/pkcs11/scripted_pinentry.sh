@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# A pinentry for tests: speaks the Assuan protocol on standard input and
-# output and answers from its environment. PINENTRY_ACTION: "pin" (default:
-# GETPIN gives $PINENTRY_PIN, CONFIRM says yes), "cancel" (both refused),
-# "garbage" (no protocol at all). Every command received is appended to
-# $PINENTRY_LOG.
+# A pinentry for tests, answering from its environment (PINENTRY_ACTION pin,
+# cancel or garbage); it logs every command to $PINENTRY_LOG.
 action=${PINENTRY_ACTION:-pin}
 [[ $action == garbage ]] && { echo "hello"; exit 0; }
 echo "OK scripted pinentry"

@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# Makes SoftHSM2 tokens for the tests in DIR (its own SOFTHSM2_CONF): token
-# "T1" (user PIN 1234) with the keys "ec" (ECDSA P-256), "rsa" (RSA 2048),
-# "nocert" (no certificate) and "twin"; token "T2" (PIN 5678) with another
-# "twin". Each key's DER certificate stays in DIR as LABEL.cert.der for
-# comparisons (T2's "twin" last). Prints the SOFTHSM2_CONF line to export.
+# Makes the tests' SoftHSM2 tokens in DIR, with its own SOFTHSM2_CONF (the
+# line to export is printed): two tokens share the key name "twin".
 set -euo pipefail
 dir=${1:?directory}
 module=${SOFTHSM2_MODULE:-/usr/lib/softhsm/libsofthsm2.so}

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# quorvant_token against a scratch store: create (ECDSA, RSA, a passphrase
-# chosen in pinentry), import, list, default and delete, file modes, and the
-# refusals. The scripted pinentry answers for the person.
+# quorvant_token against a scratch store, the scripted pinentry answering
+# for the person.
 set -uo pipefail
 tool=${1:?path of quorvant_token}
 scratch=$(mktemp -d)
@@ -11,13 +10,7 @@ export QUORVANT_TOKEN_STORE=$store PINENTRY_LOG=$scratch/pinentry.log PINENTRY_P
 export QUORVANT_PINENTRY=$(dirname "$0")/../pkcs11/scripted_pinentry.sh
 echo secret > "$scratch/password"
 echo wrong > "$scratch/wrong"
-passes=0; failures=0
-
-check() {  # description, command...
-  local what=$1; shift
-  if "$@" >/dev/null 2>&1; then passes=$((passes + 1)); echo "ok - $what"
-  else failures=$((failures + 1)); echo "not ok - $what"; fi
-}
+source "$(dirname "$0")/../support/check.sh"
 fails_with() { local code=$1; shift; "$@" >/dev/null 2>&1; [[ $? == "$code" ]]; }
 key_has() {  # container, text in its key's description[, password]
   openssl pkcs12 -in "$store/$1.p12" -passin "pass:${3:-}" -nodes 2>/dev/null |
@@ -25,8 +18,7 @@ key_has() {  # container, text in its key's description[, password]
 }
 
 check "creates an ECDSA container" "$tool" create ec --no-passphrase --no-confirm
-check "container file has mode 0600" test "$(stat -c %a "$store/ec.p12")" == 600
-check "store directory has mode 0700" test "$(stat -c %a "$store")" == 700
+check "store and container modes are 0700 and 0600" test "$(stat -c %a "$store" "$store/ec.p12" | xargs)" == "700 600"
 check "the default key is ECDSA P-256" key_has ec 'NIST CURVE: P-256'
 check "the first container is the default" test "$("$tool" default)" == ec
 check "an existing container is kept" fails_with 1 "$tool" create ec --no-passphrase
@@ -63,5 +55,4 @@ check "an unknown command is a usage error" fails_with 2 "$tool" frobnicate
 check "no temporary files are left in the store" \
   bash -c "[[ -z \$(ls '$store' | grep -v -e '\.p12\$' -e '\.noconfirm\$' -e '^default\$') ]]"
 
-echo "$passes passed, $failures failed"
-((failures == 0))
+checks_done

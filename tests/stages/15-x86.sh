@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The 32-bit product on this machine: the sources built for 32-bit x86 Linux
-# (g++ -m32) and every test run under qemu-i386-static, the process-level
-# suite against the test double with stdcall exports (bin/) and with cdecl
-# exports (bin/cdecl/). No software token: OpenSSL for i386 would need a
-# foreign architecture in the machine's package system.
+# The sources built for 32-bit x86 Linux, every test run under
+# qemu-i386-static against the stdcall and the cdecl test double. No software
+# token: OpenSSL for i386 would need a foreign architecture.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -12,9 +10,8 @@ scripts/install-packages g++-multilib qemu-user-static googletest
 cmake --preset linux-x86 >/dev/null
 cmake --build --preset linux-x86
 
-# The two doubles really differ in who pops the arguments (stdcall returns
-# from AvCmLogin with "ret $0x10"), and the loader's path really brings in
-# the cdecl one.
+# The doubles really differ in who pops the arguments, and the loader's path
+# brings in the cdecl one.
 bin=build/linux-x86/bin
 pops() { [[ $(objdump -d --disassemble=AvCmLogin "$1") =~ ret\ +\$0x10 ]]; }
 if ! pops "$bin/libAvCryptMail.so" || pops "$bin/cdecl/libAvCryptMail.so"; then

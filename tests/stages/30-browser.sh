@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
 # Browser end to end: the registration script, ./x run, then Debian's
-# Chromium (through playwright-core from npm, never a downloaded browser) and
-# firefox-esr (through Marionette), headless, running the example extension
-# and demo page against the installed host and the software token; every
-# page state's screenshot lands in build/release/browser-screenshots/.
+# Chromium (playwright-core, never a downloaded browser) and firefox-esr,
+# headless; screenshots land in build/release/browser-screenshots/.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 

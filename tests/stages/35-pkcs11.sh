@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# One Chromium run with a PKCS#11 token: SoftHSM2 tokens in a private
-# SOFTHSM2_CONF, reached through p11-kit's proxy (the library's default), the
-# host installed by register.sh --token pkcs11, PINs from the scripted
-# pinentry. Installs what it needs; works as root without a display.
+# The browser flow in Chromium with a PKCS#11 token: SoftHSM2 tokens reached
+# through p11-kit's proxy (the library's default), the host installed by
+# register.sh --token pkcs11, PINs from the scripted pinentry.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -18,8 +17,9 @@ trap 'rm -rf "$scratch"' EXIT
 eval "export $(tests/pkcs11/softhsm_tokens.sh "$scratch/softhsm")"
 export QUORVANT_PKCS11_MODULE='' QUORVANT_PKCS11_CONFIG=$scratch/none.conf PINENTRY_PIN=1234
 export QUORVANT_PINENTRY=$PWD/tests/pkcs11/scripted_pinentry.sh PINENTRY_LOG=$scratch/pinentry.log
-export QUORVANT_TEST_TOKEN=pkcs11 QUORVANT_BUILD=$PWD/build/release
+export QUORVANT_TEST_TOKEN=pkcs11 QUORVANT_BUILD=$PWD/build/release QUORVANT_BROWSER=chromium
 
 echo "-- Chromium end to end with SoftHSM2"
-(cd tests/browser && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
-node --test tests/pkcs11/chromium_pkcs11.test.mjs
+cd tests/browser
+npm ci --no-audit --no-fund --loglevel=error >/dev/null
+node --test

@@ -1,9 +1,5 @@
 #!/usr/bin/env bash
-# A Windows build's executables as a plain Windows installation loads them:
-# the host is a console program of the build's architecture that runs as
-# invoker, imports the vendor library by ordinal only and otherwise only
-# system DLLs (static runtime); the test double exports the same ordinals
-# and no names.
+# A Windows build's executables as a plain Windows installation loads them.
 #   binary_test.sh BIN_DIR OBJDUMP FILE_FORMAT MAGIC
 set -uo pipefail
 bin=${1:?bin folder} objdump=${2:?objdump} format=${3:?file format} magic=${4:?PE32 or PE32+}
@@ -12,9 +8,7 @@ ordinals='1 2 3 4 6 10 13 20 25 26'  # the vendor library's interface table
 headers() { LC_ALL=C "$objdump" -p "$bin/$1"; }
 dlls() { headers "$1" | sed -n 's/^\s*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort | xargs; }
 
-# A lookup entry with its top bit set imports an ordinal (its low 16 bits);
-# any other entry imports a name.
-vendor_imports() {
+vendor_imports() {  # a lookup entry with its top bit set imports an ordinal
   local entry
   headers quorvant_host.exe | sed -n '/DLL Name: AvCryptMail.DLL/,/^\s*$/p' | tail -n +3 |
     while read -r entry _; do

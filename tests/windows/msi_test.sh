@@ -1,22 +1,15 @@
 #!/usr/bin/env bash
-# The MSI under wine64's msiexec, in the prefix of wine_env.sh: an install
-# per machine with chosen IDs registers the host for every browser (each key
-# names a manifest that is JSON allowing those IDs and naming the installed
-# host, which answers a request); a malformed ID fails the install and leaves
-# nothing; repair puts back a deleted host and key; a per-user install
-# registers in HKCU only; a newer MSI replaces an older one; uninstall
-# leaves no file or key.
+# The MSI under wine64's msiexec, in the prefix of wine_env.sh: installs per
+# machine and per user, repair, upgrade and uninstall.
 #   msi_test.sh MSI OLDER_MSI WINE64 TEST_DOUBLE_DIR VERSION
 set -uo pipefail
 msi=${1:?MSI} older=${2:?older MSI} wine=${3:?wine64} double_dir=${4:?folder of AvCryptMail.dll}
 version=${5:?version of the MSI}
-[[ -n ${WINEPREFIX:-} ]] || { echo "WINEPREFIX is not set: run wine_env_begin first" >&2; exit 1; }
 folder=$WINEPREFIX/drive_c/Program\ Files/Quorvant
 scratch=$(mktemp -d)
 trap '"$wine" msiexec /x "$msi" /qn >/dev/null 2>&1; rm -rf "$scratch"' EXIT
-source "$(dirname "$0")/../support/check.sh"
 source "$(dirname "$0")/registry.sh"
-# Each run logs verbosely; a failed run or repair shows what the log says.
+# A failed run or repair shows what its verbose log says.
 msi_log() {  # lines matching (the log is in the ANSI code page of wine_env.sh)
   python3 -c 'import sys; d = open(sys.argv[1], "rb").read(); print(d.decode("utf-16" if d[:2] == b"\xff\xfe" else "cp1251", "replace"))' \
     "$scratch/msi.log" 2>/dev/null | grep -a -i -E "$1" | tail -n 20 | sed 's/^/#   /'
@@ -32,17 +25,14 @@ registered_in() {  # hive, Chromium origins, Firefox IDs
   registered "$1" 'C:\Program Files\Quorvant\' "$folder" "" "$2" "$3"
 }
 
-# The installed host, started as a browser starts it, answers a request with
-# the test double's certificate.
-host_answers() {
+host_answers() {  # as a browser starts it, with the test double's certificate
   python3 -c 'import struct, sys; d = sys.argv[1].encode(); sys.stdout.buffer.write(struct.pack("<I", len(d)) + d)' \
     '{"contentId":"1","data":{"requestAction":"getCertificate","containerName":"C1"}}' |
     WINEPATH=$(windows_path "$double_dir") "$wine" "$folder/quorvant_host.exe" chrome-extension://x/ 2>/dev/null |
     grep -q '"certificate":"Q0VSVDpDMQ=="'
 }
 
-# Versions of the installed products of this name, from the uninstall keys.
-installed_versions() {
+installed_versions() {  # of the products of this name, from the uninstall keys
   on_wine reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
     "$(windows_path "$scratch/uninstall.reg")" /y
   python3 - "$scratch/uninstall.reg" <<'EOF'
@@ -53,6 +43,7 @@ for key in open(sys.argv[1], encoding="utf-16").read().split("\n\n"):
 EOF
 }
 nothing_left() { [[ ! -e $folder ]] && no_keys HKLM && no_keys HKCU && [[ -z $(installed_versions) ]]; }
+uninstalls() { msiexec /x "$msi" "$@" && nothing_left; }
 
 echo "# per machine"
 origins='["chrome-extension://abcdefghijklmnopabcdefghijklmnop/", "chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]'
@@ -70,15 +61,13 @@ check "repair" msiexec /i "$msi" REINSTALL=ALL REINSTALLMODE=amus
 repaired() { registered_in HKLM "$@" || { msi_log 'registry|component|feature'; return 1; }; }
 check "puts back the host and the key, with the example extension's IDs" \
   repaired '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
-check "uninstall" msiexec /x "$msi"
-check "leaves no file, key or product" nothing_left
+check "uninstall leaves no file, key or product" uninstalls
 
 echo "# per user"
 check "install with ALLUSERS=\"\"" msiexec /i "$msi" ALLUSERS=
 check "registers in HKCU" registered_in HKCU '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
 check "and nothing in HKLM" no_keys HKLM
-check "uninstall" msiexec /x "$msi" ALLUSERS=
-check "leaves nothing" nothing_left
+check "uninstall leaves nothing" uninstalls ALLUSERS=
 
 echo "# upgrade"
 check "install the older version" msiexec /i "$older"
@@ -86,7 +75,6 @@ check "it is installed" test "$(installed_versions)" == 0.9.0
 check "install this version over it" msiexec /i "$msi"
 check "replaces it" test "$(installed_versions)" == "$version"
 check "registered" registered_in HKLM '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
-check "uninstall" msiexec /x "$msi"
-check "leaves nothing" nothing_left
+check "uninstall leaves nothing" uninstalls
 
 checks_done

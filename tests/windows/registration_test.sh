@@ -1,21 +1,15 @@
 #!/usr/bin/env bash
-# The product zip (exactly the 32-bit host, the two scripts and INSTALL.txt)
-# unpacked into a folder named with a space, parentheses, "&", "!" and
-# Cyrillic letters; its scripts under Wine's cmd in the prefix of
-# wine_env.sh register the host for every browser per user and per machine
-# with the IDs given, also when repeated, keep the scopes apart and
-# uninstall one scope. Wrong options register nothing.
+# The product zip unpacked into a folder whose name cmd finds hard to quote,
+# its scripts run under Wine's cmd in the prefix of wine_env.sh, per user and
+# per machine.
 #   registration_test.sh PRODUCT_ZIP WINE64
 set -uo pipefail
 zip=${1:?product zip} wine=${2:?wine64}
-[[ -n ${WINEPREFIX:-} ]] || { echo "WINEPREFIX is not set: run wine_env_begin first" >&2; exit 1; }
 scratch=$(realpath "$(mktemp -d)")
 folder="$scratch/Квант (x86) & Co!"
-source "$(dirname "$0")/../support/check.sh"
 source "$(dirname "$0")/registry.sh"
 
-# The prefix is shared with the other tests: no registration outlives this
-# one, even when it fails half-way.
+# The prefix is shared: no registration outlives this test, even a failed one.
 remove_keys() {
   local key command=""
   for key in "${browser_keys[@]/#/HKCU\\Software\\}" "${browser_keys[@]/#/HKLM\\Software\\}"; do
@@ -27,8 +21,7 @@ trap 'remove_keys; rm -rf "$scratch"' EXIT
 remove_keys
 packaged=(INSTALL.txt install.cmd quorvant_host.exe uninstall.cmd)
 
-# Runs a script from the folder it lies in, as a user does.
-exits_with() {  # code, folder, script, arguments...
+exits_with() {  # code, folder, script, arguments...; run from its folder, as a user does
   local code=$1 dir=$2 status
   shift 2
   (cd "$dir" && on_wine cmd /c "$@")

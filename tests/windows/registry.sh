@@ -1,13 +1,14 @@
 # Sourced by the Windows shell tests (after setting wine and scratch): what
 # a browser reads on Windows, its key and the manifest the key names.
+[[ -n ${WINEPREFIX:-} ]] || { echo "WINEPREFIX is not set: run wine_env_begin first" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/../support/check.sh"
 host_name=com.quorvant.signing_host
 browser_keys=('Google\Chrome' 'Microsoft\Edge' 'Chromium' 'Mozilla')
 
 windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
 
-# Under load wine64 now and then exits 1 with no output at all, having run
-# nothing: every failure of the programs run here says why (msiexec fails
-# with other codes). Such a run is made again; its output: $scratch/output.
+# Under load wine64 now and then exits 1 silently, having run nothing (every
+# real failure here says why): run it again. Output: $scratch/output.
 on_wine() {  # program, arguments...
   local try status
   for try in 1 2 3; do
@@ -19,8 +20,8 @@ on_wine() {  # program, arguments...
   return "$status"
 }
 
-# The default value of a browser's key, from "reg export" (UTF-16 on any code
-# page, where "reg query" prints in the console's); fails without the key.
+# A browser key's default value, from "reg export" (UTF-16 on any code page,
+# "reg query" prints in the console's); fails without the key.
 key_value() {  # hive, browser key
   rm -f "$scratch/key.reg"
   on_wine reg export "$1\\Software\\$2\\NativeMessagingHosts\\$host_name" \
@@ -40,8 +41,7 @@ no_keys() {  # hive
 }
 
 # Every key of the hive names its manifest (PREFIX chromium|firefox SUFFIX),
-# UTF-8 JSON with exactly a host's members, allowing exactly the IDs given
-# and naming the host beside it.
+# exactly a host's members with the IDs given, the host beside it.
 registered() {  # hive, Windows manifest prefix, its Linux folder, suffix, Chromium origins, Firefox IDs
   local key manifest member expected
   for key in "${browser_keys[@]}"; do

@@ -1,10 +1,7 @@
-# Sourced by the Windows stage (and by hand before the tests under Wine):
-# wine_env_begin makes a private Wine prefix in a temporary directory, keeps
-# its wineserver running (a host then starts in milliseconds) and exports
-# WINEPREFIX, a quiet WINEDEBUG, QUORVANT_WINE_TEMP (the Wine user's
-# temporary folder) and a Russian locale built in that directory, so that
-# CP_ACP is code page 1251 and the double's Cyrillic error text crosses the
-# ANSI conversions intact. wine_env_end removes it all.
+# Sourced by the Windows stage: wine_env_begin makes a private Wine prefix and
+# keeps its wineserver running (a host then starts in milliseconds); its
+# Russian locale makes CP_ACP 1251, so the double's Cyrillic error text crosses
+# the ANSI conversions. wine_env_end removes it all.
 WINE64=${WINE64:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 
