@@ -1,8 +1,6 @@
-// The whole message loop fed an arbitrary byte stream as its standard input,
-// with the vendor test double behind it. Every answer must be one whole frame
-// of valid UTF-8 holding a JSON object, no more answers than frames, and no
-// data file may be left in the private temporary directory, which is also the
-// current directory while an input runs.
+// The message loop fed arbitrary bytes as standard input, the vendor test double behind it: each
+// answer is one whole frame of UTF-8 holding a JSON object, no more answers than frames, and no
+// data file is left in the private temporary directory (the current one while an input runs).
 #include <unistd.h>
 
 #include <cstddef>
@@ -23,8 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A frame this much longer than the input left makes the host allocate and
-// fill memory the input never reaches; such inputs only slow the search down.
+// Frames longer than the input by more than this fill memory it never reaches: they only slow.
 constexpr std::uint64_t kMaxMissingBytes = 1u << 16;
 
 fs::path gDirectory;

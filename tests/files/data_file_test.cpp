@@ -32,11 +32,6 @@ class DataFileTest : public ::testing::Test {
     ::setenv("TMPDIR", tmp_.path().c_str(), 1);
     ::unsetenv("XDG_RUNTIME_DIR");
   }
-  std::unique_ptr<JsonValue> request(const std::u16string& data) {
-    auto value = JsonValue::parse((u"{\"data\":" + data + u"}").c_str());
-    EXPECT_TRUE(value);
-    return value;
-  }
   TempDir tmp_;
   TempDir dir_;
 };
@@ -98,7 +93,7 @@ TEST_F(DataFileTest, StagingNeedsAStringContent) {
     std::filesystem::remove_all(dir_.path() + "/w");
     std::u16string data = c.data;
     data.replace(data.find(u"\"W\""), 3, u"\"" + dir_.widePath() + u"/w\"");
-    EXPECT_EQ(stageContentFile(*request(data)), u"");
+    EXPECT_EQ(stageContentFile(*JsonValue::parse((u"{\"data\":" + data + u"}").c_str())), u"");
     EXPECT_EQ(std::filesystem::exists(dir_.path() + "/w"), c.directoryCreated);
     if (c.directoryCreated) {
       EXPECT_TRUE(dir_.entries("w").empty());
@@ -115,7 +110,7 @@ TEST_F(DataFileTest, DefaultDirectoryIsPrivateUnderTheTemporaryDirectory) {
   std::filesystem::remove_all(tmp_.hostPath());
   ::mkdir(tmp_.hostPath().c_str(), 0700);
   ::chmod(tmp_.hostPath().c_str(), 0755);
-  EXPECT_EQ(stageContentFile(*request(u"{\"contentFile\":\"QUJD\"}")), u"");
+  EXPECT_EQ(stageContentFile(*JsonValue::parse(u"{\"data\":{\"contentFile\":\"QUJD\"}}")), u"");
   EXPECT_TRUE(tmp_.entries(tmp_.hostFolder()).empty());
 }
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include "platform/file_system.h"
 #include "platform/named_lock.h"
@@ -36,25 +37,21 @@ TEST_F(PlatformTest, TemporaryPathIsAFolderPrivateToTheUser) {
   ::chmod(shared.c_str(), 0777);
   ::chmod((open + "/quorvant-" + uid).c_str(), 0755);
   ::symlink(runtime.c_str(), (link + "/quorvant-" + uid).c_str());
-  struct Case {
-    const char* runtimeDir;
-    std::string tmpdir;
-    std::string expected;  // empty: no folder
-  };
-  const Case cases[] = {{runtime.c_str(), base, runtime + "/quorvant/"},
-                        {shared.c_str(), base + "/", base + "/quorvant-" + uid + "/"},
-                        {nullptr, "relative/dir", "/tmp/quorvant-" + uid + "/"},
-                        {nullptr, open, ""},
-                        {nullptr, link, ""}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.tmpdir);
-    c.runtimeDir ? ::setenv("XDG_RUNTIME_DIR", c.runtimeDir, 1) : ::unsetenv("XDG_RUNTIME_DIR");
-    ::setenv("TMPDIR", c.tmpdir.c_str(), 1);
-    std::optional<platform::Path> path = platform::temporaryPath();
-    EXPECT_EQ(path.value_or(""), c.expected);
+  // XDG_RUNTIME_DIR (or none), TMPDIR, the folder expected (empty: none).
+  const std::tuple<const char*, std::string, std::string> cases[] = {
+      {runtime.c_str(), base, runtime + "/quorvant/"},
+      {shared.c_str(), base + "/", base + "/quorvant-" + uid + "/"},
+      {nullptr, "relative/dir", "/tmp/quorvant-" + uid + "/"},
+      {nullptr, open, ""},
+      {nullptr, link, ""}};
+  for (const auto& [runtimeDir, tmpdir, expected] : cases) {
+    SCOPED_TRACE(tmpdir);
+    runtimeDir ? ::setenv("XDG_RUNTIME_DIR", runtimeDir, 1) : ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv("TMPDIR", tmpdir.c_str(), 1);
+    EXPECT_EQ(platform::temporaryPath().value_or(""), expected);
     struct stat info {};
-    EXPECT_TRUE(c.expected.empty() || ::lstat(c.expected.c_str(), &info) == 0);
-    EXPECT_TRUE(c.expected.empty() || (info.st_mode & 07777) == 0700u);
+    EXPECT_TRUE(expected.empty() || ::lstat(expected.c_str(), &info) == 0);
+    EXPECT_TRUE(expected.empty() || (info.st_mode & 07777) == 0700u);
   }
 }
 

@@ -6,12 +6,6 @@
 
 namespace {
 
-std::unique_ptr<JsonValue> parsed(const char16_t* text) {
-  auto value = JsonValue::parse(text);
-  EXPECT_TRUE(value) << "test request must parse";
-  return value;
-}
-
 TEST(HandleProvider, ReadsTruncatedLow32Bits) {
   struct Case {
     const char16_t* request;
@@ -32,7 +26,8 @@ TEST(HandleProvider, ReadsTruncatedLow32Bits) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.request, c.request + std::char_traits<char16_t>::length(c.request)));
-    auto request = parsed(c.request);
+    const auto request = JsonValue::parse(c.request);
+    ASSERT_TRUE(request);
     EXPECT_EQ(hasHandleProvider(*request), c.has);
     EXPECT_EQ(getHandleProvider(*request), c.handle);
   }
@@ -57,7 +52,8 @@ TEST(StringReaders, DefaultToEmptyForMissingOrMistypedMembers) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.request, c.request + std::char_traits<char16_t>::length(c.request)));
-    auto request = parsed(c.request);
+    const auto request = JsonValue::parse(c.request);
+    ASSERT_TRUE(request);
     EXPECT_EQ(getContentId(*request), c.contentId);
     EXPECT_EQ(getRequestAction(*request), c.action);
     EXPECT_EQ(getContainerName(*request), c.container);
