@@ -87,11 +87,13 @@ TEST_F(PlatformTest, NamedLockExcludesOtherProcessesAndDiesWithItsHolder) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected);
 }
 
-// A planted link is never followed and a directory is no input (writes, sizes and modes are
-// checked with the data files and signing).
-TEST_F(PlatformTest, NewFileFollowsNoLinkAndInputFileOpensOnlyFiles) {
-  const std::string link = tmp_.path() + "/link";
+// An existing file or a planted link is never opened and a directory is no input (writes,
+// sizes and modes are checked with the data files and signing).
+TEST_F(PlatformTest, NewFileIsExclusiveFollowsNoLinkAndInputFileOpensOnlyFiles) {
+  const std::string taken = tmp_.path() + "/taken", link = tmp_.path() + "/link";
+  std::ofstream(taken) << "x";
   ASSERT_EQ(::symlink((tmp_.path() + "/nowhere").c_str(), link.c_str()), 0);
+  EXPECT_FALSE(platform::NewFile().create(taken));
   EXPECT_FALSE(platform::NewFile().create(link));
   EXPECT_FALSE(std::filesystem::exists(tmp_.path() + "/nowhere"));
   EXPECT_FALSE(platform::InputFile().open(tmp_.path()));
