@@ -1,11 +1,12 @@
-// Base64 codec under arbitrary bytes: whatever is encoded is padded with '='
-// and decodes back to the same bytes; decoding any text gives what the literal algorithm (a search
-// in the alphabet, one character at a time, stopping at the first character outside it) gives;
-// decoding the input read as UTF-16 gives what decoding its code-page conversion gives, and says
-// when only the conversion can tell.
+// Base64 under arbitrary bytes: what is encoded is padded with '=' and decodes back; any text
+// decodes as the literal algorithm does (one character at a time, up to the first outside the
+// alphabet); the input read as UTF-16 decodes as its code-page conversion does, saying when only
+// the conversion can tell.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -58,16 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(bytes.begin(), bytes.end());
   check(base64Decode(text) == referenceDecode(text));
   std::u16string units(size / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<char16_t>(data[2 * i] | data[2 * i + 1] << 8);
-  }
-  std::size_t stop = 0;
-  while (stop < units.size() && units[stop] < 0x80 &&
-         alphabet.find(static_cast<char>(units[stop])) != std::string::npos) {
-    ++stop;
-  }
+  std::memcpy(units.data(), data, units.size() * 2);
+  const auto stop = std::find_if(units.begin(), units.end(), [](char16_t unit) {
+    return unit >= 0x80 || alphabet.find(static_cast<char>(unit)) == std::string::npos;
+  });
   bool exact = false;
   check(base64DecodeWide(units, exact) == base64Decode(wideToAnsi(units)));
-  check(exact == (stop == units.size() || units[stop] < 0x80));
+  check(exact == (stop == units.end() || *stop < 0x80));
   return 0;
 }

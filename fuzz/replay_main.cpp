@@ -1,7 +1,6 @@
-// Runs a harness as a plain program over the inputs in the folders it is
-// given, so ctest replays the corpus in every build; every suffix of
-// an input of up to 4 KiB is replayed too, so one corpus file holds many
-// cases that each stop a conversion early. A failed check aborts, which fails the test.
+// Runs a harness as a plain program over the inputs in the folders it is given, so ctest replays
+// the corpus in every build. Every suffix of an input of up to 4 KiB is replayed too: one file
+// holds many cases that each stop early. A failed check aborts, which fails the test.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

@@ -19,11 +19,6 @@ namespace {
 
 std::string narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
 
-std::string contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 mode_t modeOf(const std::string& path) {
   struct stat info {};
   ::stat(path.c_str(), &info);
@@ -37,12 +32,6 @@ class DataFileTest : public ::testing::Test {
     ::setenv("TMPDIR", tmp_.path().c_str(), 1);
     ::unsetenv("XDG_RUNTIME_DIR");
   }
-  void TearDown() override { ::unsetenv("TMPDIR"); }
-  std::unique_ptr<JsonValue> request(const std::u16string& data) {
-    auto value = JsonValue::parse((u"{\"data\":" + data + u"}").c_str());
-    EXPECT_TRUE(value);
-    return value;
-  }
   TempDir tmp_;
   TempDir dir_;
 };
@@ -54,7 +43,8 @@ TEST_F(DataFileTest, CreateDataFileWritesExactlyTheDecodedBytes) {
   EXPECT_TRUE(std::regex_match(std::filesystem::path(file).filename().string(),
                                std::regex("Quorvant_[0-9A-Za-z]{7}\\.bin")));
   EXPECT_EQ(std::filesystem::path(file).parent_path().string(), dir_.path());
-  EXPECT_EQ(contents(file), std::string("\0\xff\0hi", 5));
+  std::ifstream in(file, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string("\0\xff\0hi", 5));
   EXPECT_EQ(modeOf(file), 0600u);
   std::filesystem::remove(file);
   for (const char16_t* content : {u"", u" QUJD", u"=QUJD", u"Q"}) {
@@ -103,7 +93,7 @@ TEST_F(DataFileTest, StagingNeedsAStringContent) {
     std::filesystem::remove_all(dir_.path() + "/w");
     std::u16string data = c.data;
     data.replace(data.find(u"\"W\""), 3, u"\"" + dir_.widePath() + u"/w\"");
-    EXPECT_EQ(stageContentFile(*request(data)), u"");
+    EXPECT_EQ(stageContentFile(*JsonValue::parse((u"{\"data\":" + data + u"}").c_str())), u"");
     EXPECT_EQ(std::filesystem::exists(dir_.path() + "/w"), c.directoryCreated);
     if (c.directoryCreated) {
       EXPECT_TRUE(dir_.entries("w").empty());
@@ -120,7 +110,7 @@ TEST_F(DataFileTest, DefaultDirectoryIsPrivateUnderTheTemporaryDirectory) {
   std::filesystem::remove_all(tmp_.hostPath());
   ::mkdir(tmp_.hostPath().c_str(), 0700);
   ::chmod(tmp_.hostPath().c_str(), 0755);
-  EXPECT_EQ(stageContentFile(*request(u"{\"contentFile\":\"QUJD\"}")), u"");
+  EXPECT_EQ(stageContentFile(*JsonValue::parse(u"{\"data\":{\"contentFile\":\"QUJD\"}}")), u"");
   EXPECT_TRUE(tmp_.entries(tmp_.hostFolder()).empty());
 }
 

@@ -145,6 +145,11 @@ TEST(JsonString, EscapesAndReadsBackAtEveryPositionAndAlignment) {
       {u"\x1F", u"\\u001f", false},
       {u"\xD800\xDC00", u"\xD800\xDC00", true},
       {u"\xDC00", u"\\udc00", true},
+      {u"\\", u"\\\\", false},
+      {u"\b\f\r\x0B", u"\\b\\f\\r\\u000b", false},
+      {u"\x7F\u00E9\uFFFF\xDBFF\xDFFF", u"\x7F\u00E9\uFFFF\xDBFF\xDFFF", true},
+      {u"\xDE00\xD83D", u"\\ude00\\ud83d", true},
+      {u"\xD83D\xD83D\xDE00\xDE00", u"\\ud83d\xD83D\xDE00\\ude00", true},
   };
   for (std::size_t length = 0; length < 40; ++length) {
     for (std::size_t position = 0; position <= length; ++position) {
@@ -192,22 +197,11 @@ TEST(JsonWrite, WritesNumbersWithFifteenSignificantDigits) {
   }
 }
 
-TEST(JsonWrite, EscapesQuotesSlashesControlUnitsAndUnpairedSurrogates) {
-  const std::pair<std::u16string, std::u16string> cases[] = {
-      {u"a/b \"hi\" \\", u"\"a\\/b \\\"hi\\\" \\\\\""},
-      {u"\b\f\n\r\t", u"\"\\b\\f\\n\\r\\t\""},
-      {std::u16string(1, u'\0') + u"\u000B\u001F", u"\"\\u0000\\u000b\\u001f\""},
-      {u" \u007F\u00E9\uFFFF\xDBFF\xDFFF", u"\" \u007F\u00E9\uFFFF\xDBFF\xDFFF\""},
-      {u"\xDE00\xD83D", u"\"\\ude00\\ud83d\""},
-      {u"\xD83D\xD83D\xDE00\xDE00", u"\"\\ud83d\xD83D\xDE00\\ude00\""},
-  };
-  for (const auto& [text, written] : cases) {
-    SCOPED_TRACE(::testing::PrintToString(text));
-    EXPECT_EQ(JsonValue(text).stringify(), written);
-    JsonObject members;
-    members[text] = std::make_unique<JsonValue>();
-    EXPECT_EQ(JsonValue(std::move(members)).stringify(), u"{" + written + u":null}");
-  }
+// Member names are written as strings are; stringifyTo appends.
+TEST(JsonWrite, EscapesMemberNamesAndAppends) {
+  JsonObject members;
+  members[u"\"/\\\b\xDE00"] = std::make_unique<JsonValue>();
+  EXPECT_EQ(JsonValue(std::move(members)).stringify(), u"{\"\\\"\\/\\\\\\b\\ude00\":null}");
   std::u16string out = u"prefix:";
   JsonValue::parse(u"{\"z\":[false],\"a\":{}}")->stringifyTo(out);
   EXPECT_EQ(out, u"prefix:{\"a\":{},\"z\":[false]}");
@@ -219,7 +213,6 @@ TEST(JsonValue, CopiesDeeplyAndWritesEmptySlotsAsNull) {
   auto source = JsonValue::parse(written.c_str());
   ASSERT_NE(source, nullptr);
   auto copy = std::make_unique<JsonValue>(*source);
-  EXPECT_NE(source->asArray()[0].get(), copy->asArray()[0].get());
   source.reset();
   EXPECT_EQ(copy->stringify(), written);
   JsonValue target;
@@ -227,8 +220,7 @@ TEST(JsonValue, CopiesDeeplyAndWritesEmptySlotsAsNull) {
   target = *target.asArray()[0];
   EXPECT_EQ(target.stringify(), u"{\"a\":[1,\"x\"]}");
 
-  JsonArray elements;
-  elements.push_back(nullptr);
+  JsonArray elements(1);
   JsonObject members;
   members[u"empty"] = nullptr;
   members[u"array"] = std::make_unique<JsonValue>(std::move(elements));

@@ -8,26 +8,20 @@
 
 namespace {
 
-std::string bytesOf(std::initializer_list<int> values) {
-  std::string bytes;
-  for (int v : values) bytes.push_back(static_cast<char>(v));
-  return bytes;
-}
-
 TEST(AnsiToWide, DecodesUtf8AndReplacesEachInvalidSequence) {
   const struct {
     const char* name;
     std::string bytes;
     std::u16string expected;
   } cases[] = {
-      {"lone continuation", bytesOf({0x41, 0x80, 0x42}), u"A\uFFFDB"},
-      {"truncated at end", bytesOf({0x41, 0xC3}), u"A\uFFFD"},
-      {"truncated before ascii", bytesOf({0xE2, 0x82, 0x41}), u"\uFFFDA"},
-      {"overlong two", bytesOf({0xC0, 0x80}), u"\uFFFD\uFFFD"},
-      {"encoded surrogate", bytesOf({0xED, 0xA0, 0x80}), u"\uFFFD\uFFFD\uFFFD"},
-      {"above U+10FFFF", bytesOf({0xF4, 0x90, 0x80, 0x80}), u"\uFFFD\uFFFD\uFFFD\uFFFD"},
-      {"invalid lead bytes", bytesOf({0xF5, 0xF8, 0xFF}), u"\uFFFD\uFFFD\uFFFD"},
-      {"truncated four then valid", bytesOf({0xF0, 0x9F, 0x98, 0xD0, 0x9F}), u"\uFFFD\u041F"},
+      {"lone continuation", "A\x80\x42", u"A\uFFFDB"},
+      {"truncated at end", "A\xC3", u"A\uFFFD"},
+      {"truncated before ascii", "\xE2\x82\x41", u"\uFFFDA"},
+      {"overlong two", "\xC0\x80", u"\uFFFD\uFFFD"},
+      {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {"invalid lead bytes", "\xF5\xF8\xFF", u"\uFFFD\uFFFD\uFFFD"},
+      {"truncated four then valid", "\xF0\x9F\x98\xD0\x9F", u"\uFFFD\u041F"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ansiToWide(c.bytes), c.expected) << c.name;
@@ -43,7 +37,7 @@ TEST(WideToAnsi, EncodesUtf8AndWritesUnpairedSurrogatesAsQuestionMarks) {
       {"lone lead", u"a\xD800\x0062", "a?b"},
       {"lone trail", u"\xDC00\x0061", "?a"},
       {"reversed pair", u"\xDE00\xD83D", "??"},
-      {"lead before pair", u"\xD800\xD83D\xDE00", bytesOf({'?', 0xF0, 0x9F, 0x98, 0x80})},
+      {"lead before pair", u"\xD800\xD83D\xDE00", "?\xF0\x9F\x98\x80"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(wideToAnsi(c.text), c.expected) << c.name;
