@@ -23,10 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string sig(const std::string& container, const std::string& data) {
-  return toBase64(signedMessage(container, data));
-}
-
 struct Row {
   const char* name;
   // Frame bodies sent in order; $T stands for the temporary directory and $W
@@ -97,27 +93,32 @@ std::vector<std::string> unansweredBodies() {
   return requests;
 }
 
+std::string replaced(std::string text, const std::string& mark, const std::string& by) {
+  for (std::size_t at = text.find(mark); at != std::string::npos;
+       at = text.find(mark, at + by.size())) {
+    text.replace(at, mark.size(), by);
+  }
+  return text;
+}
+
 std::string tooLarge(std::size_t bytes) {
   return "Answer too large: " + std::to_string(bytes) +
          " bytes exceed the browser's limit of 1048576 bytes";
 }
-// A getCertificate request whose "pad" makes its answer exactly `bytes` long
-// in UTF-8 (two-byte characters: its UTF-16 length is far below), or the
-// answer the host must send.
+// A getCertificate request whose answer is `bytes` long in UTF-8 (a "pad" of
+// two-byte characters keeps its UTF-16 length far below), or that answer.
 std::string padded(std::size_t bytes, bool request) {
-  const std::string head = R"({"contentId":"big","data":{"certificate":"Q0VSVDpDMQ==",)";
-  const std::string tail = R"(","requestAction":"getCertificate","result":"success"}})";
-  const std::string members = R"("containerName":"C1","pad":")";
+  const std::string head = R"({"contentId":"big","data":{)";
+  const std::string answer = R"("certificate":"Q0VSVDpDMQ==","containerName":"C1","pad":"%",)"
+                             R"("requestAction":"getCertificate","result":"success"}})";
   std::string pad;
   for (int i = 0; i < 300000; ++i) pad += u8"Ж";
-  pad += std::string(bytes - head.size() - members.size() - tail.size() - pad.size(), 'x');
+  pad += std::string(bytes + 1 - head.size() - answer.size() - pad.size(), 'x');
   if (request) {
-    return R"({"contentId":"big","data":{"requestAction":"getCertificate","containerName":"C1",)"
-           R"("pad":")" +
-           pad + R"("}})";
+    return head + R"("requestAction":"getCertificate","containerName":"C1","pad":")" + pad + "\"}}";
   }
-  if (bytes <= kLimit) return head + members + pad + tail;
-  return R"({"contentId":"big","data":{"description":")" + tooLarge(bytes) +
+  if (bytes <= kLimit) return head + replaced(answer, "%", pad);
+  return head + R"("description":")" + tooLarge(bytes) +
          R"(","requestAction":"getCertificate","result":"error"}})";
 }
 
@@ -154,25 +155,18 @@ const Row kRows[] = {
       R"("handleProvider":"4097","requestAction":"closeCryptoProvider","result":"error"}})",
       signAnswer("C1", kNoData, R"($T\/none\/work)")},
      ""},
-    {"SignatureWithoutData",
-     {signRequest("C1", ""), signRequest("C1", R"("contentFile":" aGVsbG8=")")},
-     {signAnswer("C1", kNoData), signAnswer("C1", kNoData)},
-     "",
-     "*"},
     {"MissingContainer",
      {R"({"contentId":"7","data":{"requestAction":"openCryptoProvider","containerName":"missing-key"}})",
-      R"({"data":{"requestAction":"getCertificate","containerName":"missing-key"}})"},
+      R"({"data":{"requestAction":"getCertificate","containerName":"missing-key"}})",
+      R"({"data":{"requestAction":"getCertificate","containerName":"C1","handleProvider":17}})"},
      {R"({"contentId":"7","data":{"containerName":"missing-key","description":"Key container not found",)"
       R"("requestAction":"openCryptoProvider","result":"error"}})",
       R"({"data":{"containerName":"missing-key","description":"Key container not found",)"
+      R"("requestAction":"getCertificate","result":"error"}})",
+      R"({"data":{"containerName":"C1","description":"Invalid handle","handleProvider":17,)"
       R"("requestAction":"getCertificate","result":"error"}})"},
-     "Init1 Login GetErrorInfo Init1 Login GetErrorInfo exit startups=2 sessions=0 messages=0 "
-     "certificates=0"},
-    {"CertificateOfNeverOpenedHandle",
-     {R"({"data":{"requestAction":"getCertificate","containerName":"C1","handleProvider":17}})"},
-     {R"({"data":{"containerName":"C1","description":"Invalid handle","handleProvider":17,)"
-      R"("requestAction":"getCertificate","result":"error"}})"},
-     "GetObjectInfo GetErrorInfo"},
+     "Init1 Login GetErrorInfo Init1 Login GetErrorInfo GetObjectInfo GetErrorInfo exit startups=2 "
+     "sessions=0 messages=0 certificates=0"},
     {"SessionFromOpenToClose",
      {R"({"contentId":"7","data":{"requestAction":"openCryptoProvider","containerName":"C1","handleProvider":1}})",
       R"({"data":{"requestAction":"getCertificate","containerName":"C1","handleProvider":4097}})",
@@ -180,28 +174,26 @@ const Row kRows[] = {
       R"("workingDirectory":"$T/work"}})",
       R"({"data":{"requestAction":"getSignature","handleProvider":4097,"fileDataPath":"$T/given.bin"}})",
       R"({"data":{"requestAction":"closeCryptoProvider","handleProvider":4097}})",
-      R"({"data":{"requestAction":"getCertificate","handleProvider":4097}})"},
+      R"({"data":{"requestAction":"getCertificate","handleProvider":4097}})",
+      R"({"data":{"requestAction":"openCryptoProvider","containerName":"C1"}})"},
      {R"({"contentId":"7","data":{"containerName":"C1","handleProvider":4097,)"
       R"("requestAction":"openCryptoProvider","result":"success"}})",
       R"({"data":{"certificate":"Q0VSVDpDMQ==","containerName":"C1","handleProvider":4097,)"
       R"("requestAction":"getCertificate","result":"success"}})",
       R"({"data":{"handleProvider":4097,"requestAction":"getSignature","result":"success","signature":")" +
-          sig("C1", "hello") + R"(","workingDirectory":"$T\/work"}})",
+          signatureOf("C1", "hello") + R"(","workingDirectory":"$T\/work"}})",
       R"({"data":{"fileDataPath":"$T\/given.bin","handleProvider":4097,"requestAction":"getSignature",)"
       R"("result":"success","signature":")" +
-          sig("C1", kGiven) + R"("}})",
+          signatureOf("C1", kGiven) + R"("}})",
       R"({"data":{"handleProvider":4097,"requestAction":"closeCryptoProvider","result":"success"}})",
       R"({"data":{"description":"Invalid handle","handleProvider":4097,"requestAction":"getCertificate",)"
-      R"("result":"error"}})"},
+      R"("result":"error"}})",
+      R"({"data":{"containerName":"C1","handleProvider":4098,"requestAction":"openCryptoProvider",)"
+      R"("result":"success"}})"},
      "Init1 Login GetObjectInfo GetCertAttr GetCertAttr CloseHandle OpenMsg MsgSign GetMsg GetMsg "
      "CloseHandle OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2 GetObjectInfo "
-     "GetErrorInfo",
+     "GetErrorInfo Init1 Login exit startups=1 sessions=1 messages=0 certificates=0",
      "work/"},
-    {"SessionLeftOpenStaysOpenAtExit",
-     {R"({"data":{"requestAction":"openCryptoProvider","containerName":"C1"}})"},
-     {R"({"data":{"containerName":"C1","handleProvider":4097,"requestAction":"openCryptoProvider",)"
-      R"("result":"success"}})"},
-     "Init1 Login exit startups=1 sessions=1 messages=0 certificates=0"},
     // Frames: an empty body is a zero length, which ends the input.
     {"InputEndingInsideTheLength", {}, {}, "", "", "", Row::kAll, std::string("\x03\x00", 2)},
     {"LengthOf4GiBAndTheInputEnds", {}, {}, "", "", "", Row::kAll, lengthBytes(~0u) + kCert},
@@ -236,7 +228,7 @@ const Row kRows[] = {
      {signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work/")"),
       signRequest(
           "C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work","pad":")" + kPad + "\"")},
-     {signAnswer("C1", "", R"($T\/work\/)", sig("C1", "hello")), "*"},
+     {signAnswer("C1", "", R"($T\/work\/)", signatureOf("C1", "hello")), "*"},
      repeated(kSignCalls, 2),
      "work/"},
     {"StagedAndNotSigned",
@@ -249,8 +241,10 @@ const Row kRows[] = {
      "work/"},
     // A runtime folder that does not exist is passed over for TMPDIR.
     {"StagedInTheDefaultDirectory",
-     {signRequest("C1", R"("contentFile":"aGVsbG8=")")},
-     {signAnswer("C1", "", "", sig("C1", "hello"))},
+     {signRequest("C1", ""), signRequest("C1", R"("contentFile":" aGVsbG8=")"),
+      signRequest("C1", R"("contentFile":"aGVsbG8=")")},
+     {signAnswer("C1", kNoData), signAnswer("C1", kNoData),
+      signAnswer("C1", "", "", signatureOf("C1", "hello"))},
      kSignCalls,
      "$H/vorna_data_signed/",
      "XDG_RUNTIME_DIR=/nonexistent-quorvant-runtime",
@@ -260,7 +254,8 @@ const Row kRows[] = {
           "C1",
           R"("fileDataPath":"$T/given.bin","contentFile":"aGVsbG8=","workingDirectory":"$T/work")"),
       signRequest("sign-fails", R"("fileDataPath":"$T/given.bin")")},
-     {signAnswer("C1", R"("fileDataPath":"$T\/given.bin",)", R"($T\/work)", sig("C1", kGiven)),
+     {signAnswer("C1", R"("fileDataPath":"$T\/given.bin",)", R"($T\/work)",
+                 signatureOf("C1", kGiven)),
       signAnswer("sign-fails", kFails + std::string(R"("fileDataPath":"$T\/given.bin",)"))},
      "*"},
     {"WindowsPathsWithDriveAndBackslashes",
@@ -268,9 +263,9 @@ const Row kRows[] = {
                   R"("contentFile":")" + toBase64(kBinary) + R"(","workingDirectory":"$W\\work")"),
       signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$W\\work\\")"),
       signRequest("C1", R"("fileDataPath":"$W\\given.bin")")},
-     {signAnswer("C1", "", R"($W\\work)", sig("C1", kBinary)),
-      signAnswer("C1", "", R"($W\\work\\)", sig("C1", "hello")),
-      signAnswer("C1", R"("fileDataPath":"$W\\given.bin",)", "", sig("C1", kGiven))},
+     {signAnswer("C1", "", R"($W\\work)", signatureOf("C1", kBinary)),
+      signAnswer("C1", "", R"($W\\work\\)", signatureOf("C1", "hello")),
+      signAnswer("C1", R"("fileDataPath":"$W\\given.bin",)", "", signatureOf("C1", kGiven))},
      repeated(kSignCalls, 3),
      "work/",
      "",
@@ -290,14 +285,6 @@ const Row kRows[] = {
      "",
      Row::kWindows},
 };
-
-std::string replaced(std::string text, const std::string& mark, const std::string& by) {
-  for (std::size_t at = text.find(mark); at != std::string::npos;
-       at = text.find(mark, at + by.size())) {
-    text.replace(at, mark.size(), by);
-  }
-  return text;
-}
 
 class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
  protected:

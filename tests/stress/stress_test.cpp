@@ -29,7 +29,7 @@ std::pair<std::string, std::string> mixed(int host, int index, std::string work)
   for (int i = 0; i < index % 97; ++i) content += static_cast<char>((host * 31 + i * 7) & 0xFF);
   const std::string sign = handle + R"("requestAction":"getSignature",)";
   const std::string signature =
-      R"("result":"success","signature":")" + toBase64(signedMessage("C1", content)) + "\"";
+      R"("result":"success","signature":")" + signatureOf("C1", content) + "\"";
   switch (index % 6) {
     case 0:
       return {body(R"("requestAction":"openCryptoProvider","containerName":"C1")"),

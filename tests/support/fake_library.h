@@ -35,13 +35,7 @@ class FakeLibrary {
     ::unsetenv("AVCM_FAKE_LOG");
     ::unsetenv("AVCM_FAKE_FAULTS");
   }
-  void setFaults(const std::string& faults) {
-    if (faults.empty()) {
-      ::unsetenv("AVCM_FAKE_FAULTS");
-    } else {
-      ::setenv("AVCM_FAKE_FAULTS", faults.c_str(), 1);
-    }
-  }
+  void setFaults(const std::string& faults) { ::setenv("AVCM_FAKE_FAULTS", faults.c_str(), 1); }
   // Forgets the calls recorded so far.
   void clearCalls() { std::ofstream(record_, std::ios::trunc); }
   std::vector<std::string> calls() const { return recordedCalls(record_); }
