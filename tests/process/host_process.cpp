@@ -108,11 +108,8 @@ HostProcess::HostProcess(const Environment& environment, const std::string& host
 
 HostProcess::~HostProcess() {
   closeInput();
-  if (pid_ > 0 && !exitCode_) {
-    ::kill(pid_, SIGKILL);
-    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
-  }
+  if (pid_ > 0 && !exitCode_) ::kill(pid_, SIGKILL);
+  waitForExit();
   closeOutput();
   ::unlink(errorPath_.c_str());
 }
