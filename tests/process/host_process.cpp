@@ -282,7 +282,3 @@ Environment HostTest::environment(const Environment& extra) const {
   entries.insert(entries.end(), extra.begin(), extra.end());
   return entries;
 }
-
-HostRun HostTest::run(const std::string& input, const Environment& extra) const {
-  return runHost(input, environment(extra));
-}

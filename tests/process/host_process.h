@@ -20,8 +20,8 @@
 // True when the host runs under a launcher (wine64 for the Windows build).
 bool hostIsLaunched();
 
-// "NAME=value" entries the host gets on top of the test's own environment,
-// from which TMPDIR and every AVCM_FAKE_* are removed first.
+// "NAME=value" entries the host gets on top of the test's own environment
+// less TMPDIR and every AVCM_FAKE_*.
 using Environment = std::vector<std::string>;
 
 // One host process; the destructor kills it if still running and reaps it.
@@ -94,7 +94,6 @@ class HostTest : public ::testing::Test {
   std::string tempPath() const { return temp_.path(); }
   std::string recordPath() const { return temp_.path() + "/calls.log"; }
   Environment environment(const Environment& extra = {}) const;
-  HostRun run(const std::string& input, const Environment& extra = {}) const;
 
   TempDir temp_;
 };

@@ -28,7 +28,7 @@ struct Row {
   // exit line of a record not left clean; "*": not checked.
   std::string calls;
   std::string files = "";        // left in $T ($H: the host's folder) but record and locks
-  std::string environment = "";  // one NAME=value for the host, or empty
+  Environment environment = {};  // for the host
   // kNative: needs the host's temporary folder to be $T (not so under Wine).
   enum { kAll, kNative, kWindows } where = kAll;
   std::string raw = "";  // bytes sent after the frames
@@ -43,6 +43,7 @@ const char kCertAnswer[] =
 const char kCertCalls[] =
     "Init1 Login GetObjectInfo GetCertAttr GetCertAttr CloseHandle Logout Init2";
 const char kSignCalls[] = "Init1 Login OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2";
+const char kSignFails[] = "Init1 Login OpenMsg MsgSign GetErrorInfo CloseHandle Logout Init2";
 const char kNoData[] = R"("description":"Bad parameter fileData in action getSignature",)";
 const char kFails[] = u8R"("description":"Ошибка подписи: ключ недоступен",)";
 const std::string kGiven("given\r\n\x1a\0data", 13);  // $T/given.bin, never changed or removed
@@ -172,17 +173,8 @@ const Row kRows[] = {
      "GetErrorInfo Init1 Login exit startups=1 sessions=1 messages=0 certificates=0",
      "work/"},
     // Frames: an empty body is a zero length, which ends the input.
-    {"InputEndingInsideTheLength", {}, {}, "", "", "", Row::kAll, std::string("\x03\x00", 2)},
-    {"LengthOf4GiBAndTheInputEnds", {}, {}, "", "", "", Row::kAll, lengthBytes(~0u) + kCert},
-    {"LengthPrefixCountsUtf8BytesAndAnswersKeepOrder",
-     {u8R"({"contentId":"Ж€😀","data":{"requestAction":"getCertificate","containerName":"C1",)"
-      u8R"("note":"жук \u0416"}})",
-      R"({"data":{"requestAction":"getCertificate","containerName":"C2"}})"},
-     {u8R"({"contentId":"Ж€😀","data":{"certificate":"Q0VSVDpDMQ==","containerName":"C1",)"
-      u8R"("note":"жук Ж","requestAction":"getCertificate","result":"success"}})",
-      R"({"data":{"certificate":"Q0VSVDpDMg==","containerName":"C2","requestAction":"getCertificate",)"
-      R"("result":"success"}})"},
-     "*"},
+    {"InputEndingInsideTheLength", {}, {}, "", "", {}, Row::kAll, std::string("\x03\x00", 2)},
+    {"LengthOf4GiBAndTheInputEnds", {}, {}, "", "", {}, Row::kAll, lengthBytes(~0u) + kCert},
     // Bodies that get no answer, each followed by one that does.
     {"UnansweredBodies",
      {R"({"data":)", kCert, kCert + "x", kCert, R"([{"data":{"requestAction":"getCertificate"}}])",
@@ -196,17 +188,24 @@ const Row kRows[] = {
      {kCertAnswer, kCertAnswer},
      repeated(kCertCalls, 2),
      "",
-     "AVCM_FAKE_STDOUT=vendor chatter"},
+     {"AVCM_FAKE_STDOUT=vendor chatter"}},
     // Answers.
-    {"AnswersOverTheBrowserLimitAreReplaced",
-     {padded(kLimit, true), padded(kLimit + 1, true), padded(1100000, true), kCert},
-     {padded(kLimit, false), padded(kLimit + 1, false), padded(1100000, false), kCertAnswer},
+    // The length prefix counts UTF-8 bytes; answers keep the requests' order.
+    {"AnswerLengthsAndTheBrowserLimit",
+     {u8R"({"contentId":"Ж€😀","data":{"requestAction":"getCertificate","containerName":"C1",)"
+      u8R"("note":"жук \u0416"}})",
+      R"({"data":{"requestAction":"getCertificate","containerName":"C2"}})", padded(kLimit, true),
+      padded(kLimit + 1, true), padded(1100000, true),
+      R"({"contentId":"c","data":{"requestAction":7,"pad":")" + kPad + R"("}})", kCert},
+     {u8R"({"contentId":"Ж€😀","data":{"certificate":"Q0VSVDpDMQ==","containerName":"C1",)"
+      u8R"("note":"жук Ж","requestAction":"getCertificate","result":"success"}})",
+      R"({"data":{"certificate":"Q0VSVDpDMg==","containerName":"C2","requestAction":"getCertificate",)"
+      R"("result":"success"}})",
+      padded(kLimit, false), padded(kLimit + 1, false), padded(1100000, false),
+      R"({"contentId":"c","data":{"description":")" + tooLarge(kLimit + 109) +
+          R"(","result":"error"}})",
+      kCertAnswer},
      "*"},
-    {"OversizedAnswerWithoutActionKeepsResultAndDescription",
-     {R"({"contentId":"c","data":{"requestAction":7,"pad":")" + kPad + R"("}})"},
-     {R"({"contentId":"c","data":{"description":")" + tooLarge(kLimit + 109) +
-      R"(","result":"error"}})"},
-     ""},
     // Data files: staged in the working directory and removed whatever the outcome.
     {"StagedAndSignedAlsoWhenTheAnswerIsTooLarge",
      {signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work/")"),
@@ -215,13 +214,20 @@ const Row kRows[] = {
      {signAnswer("C1", "", R"($T\/work\/)", signatureOf("C1", "hello")), "*"},
      repeated(kSignCalls, 2),
      "work/"},
-    {"StagedAndNotSigned",
-     {signRequest("sign-fails", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work/")"),
+    {"GivenFileWinsAndStagedFilesGoUnsigned",
+     {signRequest(
+          "C1",
+          R"("fileDataPath":"$T/given.bin","contentFile":"aGVsbG8=","workingDirectory":"$T/work")"),
+      signRequest("sign-fails", R"("fileDataPath":"$T/given.bin")"),
+      signRequest("sign-fails", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work/")"),
       signRequest("missing-key", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work")")},
-     {signAnswer("sign-fails", kFails, R"($T\/work\/)"),
+     {signAnswer("C1", R"("fileDataPath":"$T\/given.bin",)", R"($T\/work)",
+                 signatureOf("C1", kGiven)),
+      signAnswer("sign-fails", kFails + std::string(R"("fileDataPath":"$T\/given.bin",)")),
+      signAnswer("sign-fails", kFails, R"($T\/work\/)"),
       signAnswer("missing-key", R"("description":"Key container not found",)", R"($T\/work)")},
-     "Init1 Login OpenMsg MsgSign GetErrorInfo CloseHandle Logout Init2 Init1 Login GetErrorInfo "
-     "exit startups=1 sessions=0 messages=0 certificates=0",
+     std::string(kSignCalls) + " " + repeated(kSignFails, 2) +
+         " Init1 Login GetErrorInfo exit startups=1 sessions=0 messages=0 certificates=0",
      "work/"},
     // A runtime folder that does not exist is passed over for TMPDIR.
     {"StagedInTheDefaultDirectory",
@@ -231,17 +237,8 @@ const Row kRows[] = {
       signAnswer("C1", "", "", signatureOf("C1", "hello"))},
      kSignCalls,
      "$H/vorna_data_signed/",
-     "XDG_RUNTIME_DIR=/nonexistent-quorvant-runtime",
+     {"XDG_RUNTIME_DIR=/nonexistent-quorvant-runtime"},
      Row::kNative},
-    {"GivenFileWinsAndIsKept",
-     {signRequest(
-          "C1",
-          R"("fileDataPath":"$T/given.bin","contentFile":"aGVsbG8=","workingDirectory":"$T/work")"),
-      signRequest("sign-fails", R"("fileDataPath":"$T/given.bin")")},
-     {signAnswer("C1", R"("fileDataPath":"$T\/given.bin",)", R"($T\/work)",
-                 signatureOf("C1", kGiven)),
-      signAnswer("sign-fails", kFails + std::string(R"("fileDataPath":"$T\/given.bin",)"))},
-     "*"},
     {"WindowsPathsWithDriveAndBackslashes",
      {signRequest("C1",
                   R"("contentFile":")" + toBase64(kBinary) + R"(","workingDirectory":"$W\\work")"),
@@ -252,7 +249,7 @@ const Row kRows[] = {
       signAnswer("C1", R"("fileDataPath":"$W\\given.bin",)", "", signatureOf("C1", kGiven))},
      repeated(kSignCalls, 3),
      "work/",
-     "",
+     {},
      Row::kWindows},
     // Console, null and pipe names open on Windows but are no data file (COM1
     // is left out: Wine maps it to a real serial device).
@@ -266,7 +263,7 @@ const Row kRows[] = {
           R"("description":"Error open file data","fileDataPath":"\\\\.\\pipe\\quorvant-test",)")},
      "*",
      "",
-     "",
+     {},
      Row::kWindows},
 };
 
@@ -306,8 +303,7 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   writeFile(tempPath() + "/given.bin", kGiven);
   std::string input;
   for (const std::string& request : row.requests) input += frame(withTemp(request));
-  HostRun run = this->run(input + row.raw,
-                          row.environment.empty() ? Environment{} : Environment{row.environment});
+  const HostRun run = runHost(input + row.raw, environment(row.environment));
   EXPECT_EQ(0, run.exitCode) << run.errors;
   EXPECT_EQ("", run.rest);
   ASSERT_EQ(row.answers.size(), run.answers.size()) << run.errors;
@@ -372,7 +368,8 @@ TEST_F(HostStreams, AnotherUsersLockAndFolderNeitherBlockNorReceive) {
   }
   char byte = 0;
   ASSERT_EQ(1, ::read(ready[0], &byte, 1));
-  HostRun run = this->run(frame(signRequest("C1", R"("contentFile":"ZGF0YQ==")")));
+  const HostRun run =
+      runHost(frame(signRequest("C1", R"("contentFile":"ZGF0YQ==")")), environment());
   ::kill(other, SIGKILL);
   ::waitpid(other, nullptr, 0);
   EXPECT_EQ(std::vector<std::string>{signAnswer("C1", kNoData)}, run.answers);
