@@ -80,10 +80,7 @@ std::string errorText(std::uint32_t code) {
       {kNotInitialised, "Library not initialised"},
       {kBufferTooSmall, "Buffer too small"},
       {kNotSigned, "Message not signed"}};
-  if (texts.count(code) != 0) return texts.at(code);
-  char text[40];
-  (void)std::snprintf(text, sizeof text, "Fake library error 0x%X", static_cast<unsigned>(code));
-  return text;
+  return texts.count(code) != 0 ? texts.at(code) : "Fake library error " + std::to_string(code);
 }
 
 // The two-call size protocol: a null buffer asks for the size.
