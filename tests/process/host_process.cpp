@@ -62,6 +62,11 @@ std::uint32_t lengthAt(const std::string& bytes) {
   return length;
 }
 
+std::string decoded(const std::string& base64) {
+  const std::vector<std::uint8_t> bytes = base64Decode(base64);
+  return std::string(bytes.begin(), bytes.end());
+}
+
 }  // namespace
 
 // The Windows stage runs the same tests against the x64 host under wine64:
@@ -84,12 +89,11 @@ HostProcess::HostProcess(const Environment& environment, const std::string& host
   char errors[] = "/tmp/quorvant-host-errors-XXXXXX";
   const int errorFile = ::mkstemp(errors);
   errorPath_ = errors;
-  // Close-on-exec keeps one host's pipe ends out of hosts that other threads
-  // start, so each host sees the end of its own input.
+  // Close-on-exec: hosts that other threads start must not hold this one's
+  // input open.
   int in[2], out[2];
   if (errorFile < 0 || ::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-  // The host itself, or behind its launcher (wine64 passes the pipes on as
-  // its standard handles) or the emulator of a 32-bit x86 host.
+  // Behind its launcher (wine64) or the emulator of a 32-bit x86 host if any.
   std::vector<std::string> argv, envp = childEnvironment(environment);
   if (hostIsLaunched()) argv.emplace_back(hostLauncher());
   if (QUORVANT_HOST_EMULATOR[0] != '\0') argv.emplace_back(QUORVANT_HOST_EMULATOR);
@@ -97,8 +101,7 @@ HostProcess::HostProcess(const Environment& environment, const std::string& host
   std::vector<char*> args = pointers(argv), envs = pointers(envp);
   pid_ = ::fork();
   if (pid_ == 0) {
-    // SIGPIPE at its default action: a host that forgot to ignore it must
-    // not pass for a careful one.
+    // SIGPIPE at its default: a host that forgot to ignore it must fail.
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -115,11 +118,8 @@ HostProcess::HostProcess(const Environment& environment, const std::string& host
 
 HostProcess::~HostProcess() {
   closeInput();
-  if (pid_ > 0 && !exitCode_) {
-    ::kill(pid_, SIGKILL);
-    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
-  }
+  if (pid_ > 0 && !exitCode_) ::kill(pid_, SIGKILL);
+  waitForExit();
   closeOutput();
   ::unlink(errorPath_.c_str());
 }
@@ -192,11 +192,9 @@ std::string HostProcess::errorOutput() const {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The kernel's view of the process: a spawned child's rusage would also
-// count this process's memory, shared until exec. Under qemu-user the process
-// is the emulator, whose own heap grows with the calls it emulates: the
-// 32-bit host's resident memory is what it maps below 4 GiB (a total of 0
-// fails the callers' checks).
+// Under qemu-user the process is the emulator, whose own heap grows with the
+// calls it emulates: the 32-bit host's resident memory is what it maps below
+// 4 GiB.
 long HostProcess::memoryKiB(const char* field) const {
   const std::string proc = "/proc/" + std::to_string(pid_);
   if (QUORVANT_HOST_EMULATOR[0] != '\0' && std::strcmp(field, "VmRSS:") == 0) {
@@ -251,8 +249,8 @@ void writeFile(const std::string& path, const std::string& bytes) {
 
 bool opensslVerifies(const std::string& dir, const std::string& signature,
                      const std::string& certificate, const std::string& data) {
-  writeFile(dir + "/signature.der", fromBase64(signature).value_or(""));
-  writeFile(dir + "/certificate.der", fromBase64(certificate).value_or(""));
+  writeFile(dir + "/signature.der", decoded(signature));
+  writeFile(dir + "/certificate.der", decoded(certificate));
   const std::string command = "openssl x509 -inform DER -in " + dir + "/certificate.der -out " +
                               dir + "/certificate.pem && openssl cms -verify -binary -inform DER " +
                               "-in " + dir + "/signature.der -content " + data + " -CAfile " + dir +
@@ -265,19 +263,12 @@ std::string toBase64(const std::string& bytes) {
                       static_cast<std::uint32_t>(bytes.size()));
 }
 
-std::optional<std::string> fromBase64(const std::string& text) {
-  std::vector<std::uint8_t> bytes = base64Decode(text);
-  std::string result(bytes.begin(), bytes.end());
-  if (toBase64(result) != text) return std::nullopt;
-  return result;
-}
-
-std::string signedMessage(const std::string& container, const std::string& data) {
+std::string signatureOf(const std::string& container, const std::string& data) {
   std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a, 64-bit
   for (char c : data) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-  return "SIGNED:" + container + ":" + std::to_string(data.size()) + ":" + hex;
+  return toBase64("SIGNED:" + container + ":" + std::to_string(data.size()) + ":" + hex);
 }
 
 std::unique_ptr<JsonValue> parseAnswer(const std::string& body) {
@@ -300,8 +291,4 @@ Environment HostTest::environment(const Environment& extra) const {
   Environment entries = {"TMPDIR=" + tempPath(), "AVCM_FAKE_LOG=" + recordPath()};
   entries.insert(entries.end(), extra.begin(), extra.end());
   return entries;
-}
-
-HostRun HostTest::run(const std::string& input, const Environment& extra) const {
-  return runHost(input, environment(extra));
 }

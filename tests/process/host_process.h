@@ -13,23 +13,20 @@
 #include "json/json_value.h"
 #include "tests/support/fake_library.h"
 
-// Runs the built host executable as a browser does: its standard input and
-// output are pipes carrying frames (a 4-byte little-endian length, then that
-// many bytes of UTF-8 JSON); its standard error goes to a file. Every read and
-// wait gives up after a minute, so a host that hangs fails the test instead
-// of hanging it.
+// Runs the built host as a browser does: frames (a 4-byte little-endian
+// length, then UTF-8 JSON) over pipes, standard error to a file. Every read
+// and wait gives up after a minute, so a hung host fails instead of hanging.
 
 // True when the host runs under a launcher (wine64 for the Windows build).
 bool hostIsLaunched();
 // The host the tests start unless told otherwise.
 std::string hostPath();
 
-// "NAME=value" entries the host gets on top of the test's own environment,
-// from which TMPDIR and every AVCM_FAKE_* are removed first.
+// "NAME=value" entries the host gets on top of the test's own environment
+// less TMPDIR and every AVCM_FAKE_*.
 using Environment = std::vector<std::string>;
 
-// One host process and the parent's ends of its pipes; the destructor kills a
-// host that is still running and reaps it.
+// One host process; the destructor kills it if still running and reaps it.
 class HostProcess {
  public:
   explicit HostProcess(const Environment& environment, const std::string& host = "");
@@ -37,13 +34,11 @@ class HostProcess {
   HostProcess(const HostProcess&) = delete;
   HostProcess& operator=(const HostProcess&) = delete;
 
-  bool started() const { return pid_ > 0; }
   // Blocking write of raw bytes; false once the host closed its input.
   bool write(const std::string& bytes);
   bool writeFrame(const std::string& body);
   void closeInput();
-  // Closes the read end of the answers, as a browser that stopped listening.
-  void closeOutput();
+  void closeOutput();  // as a browser that stopped listening
   // The next answer's body; none at the end of the output or after the time
   // limit without a whole frame (then timedOut() is true).
   std::optional<std::string> readFrame();
@@ -51,8 +46,7 @@ class HostProcess {
   int waitForExit();
   std::string errorOutput() const;
   bool timedOut() const { return timedOut_; }
-  // The host's own memory in KiB from its /proc status line `field` (VmHWM
-  // the peak, VmRSS now); -1 when it cannot be read.
+  // The host's memory in KiB from its /proc status line `field`; -1 unread.
   long memoryKiB(const char* field = "VmHWM:") const;
   // Output bytes read but forming no whole frame.
   const std::string& unread() const { return pending_; }
@@ -70,8 +64,7 @@ class HostProcess {
 std::string lengthBytes(std::uint32_t length);
 std::string frame(const std::string& body);
 
-// One host run with all input given up front (written while the answers are
-// read, so large exchanges cannot block).
+// One host run with all input given up front, written while answers are read.
 struct HostRun {
   std::vector<std::string> answers;  // frame bodies, in order
   std::string rest;                  // output bytes that form no whole frame
@@ -84,28 +77,25 @@ HostRun runHost(const std::string& input, const Environment& environment,
 void writeFile(const std::string& path, const std::string& bytes);
 
 // `openssl cms -verify` of a Base64 signature over the file `data`, trusting
-// the Base64 DER certificate; its work files go to `dir`. True when it accepts.
+// the Base64 DER certificate; work files go to `dir`.
 bool opensslVerifies(const std::string& dir, const std::string& signature,
                      const std::string& certificate, const std::string& data);
 
 std::string toBase64(const std::string& bytes);
-std::optional<std::string> fromBase64(const std::string& text);
-// The test double's signed message for `data` in a session on `container`.
-std::string signedMessage(const std::string& container, const std::string& data);
+// The test double's signature of `data` in a session on `container`, Base64.
+std::string signatureOf(const std::string& container, const std::string& data);
 
-// The answer parsed (nullptr when not UTF-8 JSON), and one string member of
-// its "data" object as UTF-8.
+// The answer parsed (nullptr when not JSON); a string member of its "data".
 std::unique_ptr<JsonValue> parseAnswer(const std::string& body);
 std::optional<std::string> dataString(const std::string& body, const char16_t* name);
 
-// A test with its own temporary directory, the hosts' TMPDIR, holding the
+// A test with its own temporary directory: the hosts' TMPDIR, holding the
 // double's call record.
 class HostTest : public ::testing::Test {
  protected:
   std::string tempPath() const { return temp_.path(); }
   std::string recordPath() const { return temp_.path() + "/calls.log"; }
   Environment environment(const Environment& extra = {}) const;
-  HostRun run(const std::string& input, const Environment& extra = {}) const;
 
   TempDir temp_;
 };

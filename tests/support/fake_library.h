@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,10 +14,8 @@ inline std::vector<std::string> recordedCalls(const std::string& path) {
   std::vector<std::string> calls;
   std::ifstream in(path);
   for (std::string line; std::getline(in, line);) {
-    std::istringstream words(line);
-    std::string name, first;
-    words >> name >> first;
-    calls.push_back(name == "exit" ? line : name == "AvCmInit" ? name + " " + first : name);
+    const bool init = line.rfind("AvCmInit", 0) == 0, exit = line.rfind("exit", 0) == 0;
+    calls.push_back(exit ? line : line.substr(0, line.find(init ? " -> " : " ")));
   }
   return calls;
 }
@@ -35,13 +32,7 @@ class FakeLibrary {
     ::unsetenv("AVCM_FAKE_LOG");
     ::unsetenv("AVCM_FAKE_FAULTS");
   }
-  void setFaults(const std::string& faults) {
-    if (faults.empty()) {
-      ::unsetenv("AVCM_FAKE_FAULTS");
-    } else {
-      ::setenv("AVCM_FAKE_FAULTS", faults.c_str(), 1);
-    }
-  }
+  void setFaults(const std::string& faults) { ::setenv("AVCM_FAKE_FAULTS", faults.c_str(), 1); }
   // Forgets the calls recorded so far.
   void clearCalls() { std::ofstream(record_, std::ios::trunc); }
   std::vector<std::string> calls() const { return recordedCalls(record_); }

@@ -28,12 +28,14 @@ class TempDir {
   std::string hostPath() const { return path_ + "/" + hostFolder(); }
   static std::string hostFolder() { return "quorvant-" + std::to_string(::geteuid()); }
   std::u16string widePath() const { return std::u16string(path_.begin(), path_.end()); }
-  // Names of the entries directly inside, sorted.
+  // Everything inside `sub`, relative to it and sorted; folders end in "/".
   std::vector<std::string> entries(const std::string& sub = "") const {
+    const std::filesystem::path base = path_ + "/" + sub;
     std::vector<std::string> names;
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(path_ + "/" + sub, ignored)) {
-      names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(base, ignored)) {
+      names.push_back(std::filesystem::relative(entry.path(), base).string() +
+                      (entry.is_directory() ? "/" : ""));
     }
     std::sort(names.begin(), names.end());
     return names;

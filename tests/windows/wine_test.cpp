@@ -68,11 +68,12 @@ TEST_F(WineHost, HostWaitsForTheHolderOfItsMutex) {
 TEST_F(WineHost, DefaultDataDirectoryIsInTheUsersTemporaryFolder) {
   const char* wineTemp = std::getenv("QUORVANT_WINE_TEMP");
   ASSERT_TRUE(wineTemp != nullptr && *wineTemp != '\0') << "QUORVANT_WINE_TEMP is not set";
-  HostRun run = this->run(frame(
-      R"({"data":{"requestAction":"getSignature","containerName":"C1","contentFile":"aGVsbG8="}})"));
+  const HostRun run = runHost(
+      frame(
+          R"({"data":{"requestAction":"getSignature","containerName":"C1","contentFile":"aGVsbG8="}})"),
+      environment());
   ASSERT_EQ(1u, run.answers.size()) << run.errors;
-  EXPECT_EQ(signedMessage("C1", "hello"),
-            fromBase64(dataString(run.answers[0], u"signature").value_or("")));
+  EXPECT_EQ(signatureOf("C1", "hello"), dataString(run.answers[0], u"signature"));
   const std::regex logName("Quorvant_[0-9A-Za-z]{7}\\.log");
   for (const auto& entry : std::filesystem::directory_iterator(wineTemp)) {
     EXPECT_FALSE(std::regex_match(entry.path().filename().string(), logName)) << entry.path();

@@ -1,7 +1,5 @@
-// A scriptable stand-in for the vendor's crypto library. Handles and bytes are
-// deterministic, and three environment variables, read at every call, let a
-// test inject failures, record every call and make the library chatty on
-// standard output. vendor/fake/README.md describes the behaviour tests rely on.
+// A scriptable stand-in for the vendor's crypto library, described in
+// vendor/fake/README.md: deterministic handles and bytes, faults, a call record.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,8 +63,7 @@ bool parseFault(const std::string& entry, Fault& fault) {
          parseNumber(entry.substr(equals + 1, at - equals - 1), fault.status);
 }
 
-// Opened, appended to and closed per line, so that other processes and the
-// test itself can read the record at any time.
+// Opened and closed per line, so that the test can read it at any time.
 void appendRecord(const std::string& line) {
   const std::string path = environmentValue("AVCM_FAKE_LOG");
   if (path.empty()) return;
@@ -82,14 +80,10 @@ std::string errorText(std::uint32_t code) {
       {kNotInitialised, "Library not initialised"},
       {kBufferTooSmall, "Buffer too small"},
       {kNotSigned, "Message not signed"}};
-  if (texts.count(code) != 0) return texts.at(code);
-  char text[40];
-  (void)std::snprintf(text, sizeof text, "Fake library error 0x%X", static_cast<unsigned>(code));
-  return text;
+  return texts.count(code) != 0 ? texts.at(code) : "Fake library error " + std::to_string(code);
 }
 
-// The two-call size protocol: a null buffer asks for the size; a buffer gets
-// the bytes when *length says it is large enough.
+// The two-call size protocol: a null buffer asks for the size.
 std::uint32_t copyOut(const std::string& bytes, void* buffer, std::uint32_t* length) {
   if (!length) return kBadArgument;
   const auto size = static_cast<std::uint32_t>(bytes.size());
@@ -107,8 +101,7 @@ struct Message {
 };
 
 struct State {
-  // What is still open when the process ends, so tests can prove nothing leaked.
-  ~State() {
+  ~State() {  // what is still open when the process ends
     appendRecord("exit startups=" + std::to_string(startups) + " sessions=" +
                  std::to_string(sessions.size()) + " messages=" + std::to_string(messages.size()) +
                  " certificates=" + std::to_string(certificates.size()));
@@ -127,30 +120,24 @@ struct State {
   std::map<std::uint32_t, std::string> certificates;  // handle -> certificate bytes
 };
 
-// A namespace-scope object, so its destructor writes the exit line even for a
-// process that never called the library.
-State state;
+State state;  // writes its exit line even if the library was never called
 
 void loadFaults(const std::string& script) {
   state.script = script;
   state.faults.clear();
   state.calls.clear();
-  for (std::size_t start = 0; start <= script.size();) {
-    const std::size_t comma = std::min(script.find(',', start), script.size());
-    const std::string entry = script.substr(start, comma - start);
+  std::istringstream entries(script);
+  for (std::string entry; std::getline(entries, entry, ',');) {
     Fault fault;
     if (parseFault(entry, fault)) {
       state.faults.push_back(fault);
-    } else if (!entry.empty()) {
-      // Silently ignoring a typo would leave a test passing for the wrong reason.
+    } else if (!entry.empty()) {  // a typo must not pass a test for the wrong reason
       (void)std::fprintf(stderr, "AvCryptMail fake: ignored fault entry \"%s\"\n", entry.c_str());
     }
-    start = comma + 1;
   }
 }
 
-// Runs one operation: an injected fault replaces it entirely; either way the
-// call leaves one record line.
+// One operation, or the fault injected in its place; one record line either way.
 template <typename Body>
 std::uint32_t perform(const char* operation, const std::string& arguments, Body body) {
   std::lock_guard<std::mutex> lock(state.mutex);
