@@ -30,6 +30,8 @@ trap 'rm -rf "$work"' EXIT
 printf 'Signed by the Quorvant round trip on %s\n' "$(date -u)" > "$work/data.txt"
 
 coproc HOST { "$(dirname "$host")/quorvant_client" --host "$host" --origin "$origin"; }
+# bash unsets HOST_PID as soon as the client exits, which can be before the wait.
+host_pid=$HOST_PID
 ask() {  # one request, its answer
   printf '%s\n' "$1" >&"${HOST[1]}"
   IFS= read -r -t 60 answer <&"${HOST[0]}" || { echo "the host did not answer" >&2; exit 1; }
@@ -48,7 +50,7 @@ ask '{"contentId":"3","data":{"requestAction":"getSignature","handleProvider":'"
 member signature | base64 -d > "$work/signature.der"
 ask '{"contentId":"4","data":{"requestAction":"closeCryptoProvider","handleProvider":'"$handle"'}}'
 exec {HOST[1]}>&-
-wait "$HOST_PID"
+wait "$host_pid"
 
 openssl x509 -inform DER -in "$work/certificate.der" -out "$work/certificate.pem"
 echo "certificate $(openssl x509 -in "$work/certificate.pem" -noout -subject)"
