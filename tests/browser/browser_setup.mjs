@@ -1,7 +1,7 @@
 // Scaffolding of the end-to-end test: a scratch home with the host installed,
 // the demo page's server, the host's processes, OpenSSL's verdict.
 import {execFileSync, spawnSync} from 'node:child_process';
-import {mkdtempSync, mkdirSync, readFileSync, readdirSync, readlinkSync, writeFileSync, rmSync} from 'node:fs';
+import {mkdtempSync, mkdirSync, readFileSync, readdirSync, readlinkSync, writeFileSync} from 'node:fs';
 import {createServer} from 'node:http';
 import {tmpdir} from 'node:os';
 import {join, resolve, dirname} from 'node:path';
@@ -65,6 +65,3 @@ export function opensslVerify(scratch, signature, certificate, data) {
   return verify.status === 0;
 }
 
-export function removeScratch(setup) {
-  rmSync(setup.scratch, {recursive: true, force: true});
-}

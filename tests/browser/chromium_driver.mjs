@@ -28,7 +28,7 @@ export async function launchChromium(setup, {extension = true} = {}) {
     goto: (url) => page.goto(url),
     click: (selector) => page.click(selector, {timeout: 5000}),
     setFile: (selector, path) => page.setInputFiles(selector, path),
-      evaluate: (source, ...args) => page.evaluate(`(${source})(...${JSON.stringify(args)})`),
+    evaluate: (source, ...args) => page.evaluate(`(${source})(...${JSON.stringify(args)})`),
     screenshot: (path) => page.screenshot({path, fullPage: true}),
     close: () => context.close(),
   };

@@ -1,15 +1,12 @@
-// The example extension and demo page in headless Chromium or Firefox
-// (QUORVANT_BROWSER) with the installed host and the software token, or with
-// QUORVANT_TEST_TOKEN=pkcs11 the PKCS#11 library over the tokens that
-// tests/stages/35-pkcs11.sh sets up: one table of what a person does and
-// sees, each state's screenshot under <build>/browser-screenshots/, each
-// signature judged by OpenSSL.
+// The demo page in headless Chromium or Firefox (QUORVANT_BROWSER) with the
+// software token, or the PKCS#11 one of 35-pkcs11.sh (QUORVANT_TEST_TOKEN):
+// a table of what a person does and sees, each signature judged by OpenSSL.
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
-import {mkdirSync, readFileSync, renameSync, truncateSync, writeFileSync} from 'node:fs';
+import {mkdirSync, readFileSync, renameSync, rmSync, truncateSync, writeFileSync} from 'node:fs';
 import {randomBytes} from 'node:crypto';
 import {join} from 'node:path';
-import {prepareHome, serveDemo, opensslVerify, removeScratch, repository, hostProcesses} from './browser_setup.mjs';
+import {prepareHome, serveDemo, opensslVerify, repository, hostProcesses} from './browser_setup.mjs';
 import {launchChromium} from './chromium_driver.mjs';
 import {launchFirefox} from './firefox_driver.mjs';
 
@@ -136,7 +133,7 @@ after(async () => {
   if (stopped.length) stopHost('SIGKILL');
   if (browser) await browser.close();
   if (demo) demo.server.close();
-  if (setup) removeScratch(setup);
+  if (setup) rmSync(setup.scratch, {recursive: true, force: true});
 });
 
 for (const row of scenarios.filter((row) => row.token || !pkcs11)) {

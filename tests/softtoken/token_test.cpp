@@ -39,7 +39,6 @@ class TokenTest : public ::testing::Test {
     delete store_;
   }
 
-  // AvCmInit(1) and a login on `container`; 0 on failure.
   static std::uint32_t open(const char* container) {
     AvCmLoginParam record{AVCM_PARAM_CONTAINER_NAME, container};
     std::uint32_t provider = 0;
@@ -67,14 +66,12 @@ CmsPtr parseCms(const std::string& der) {
   return CmsPtr(d2i_CMS_ContentInfo(nullptr, &bytes, static_cast<long>(der.size())));
 }
 
-// Whether `cms` signs `data` (detached) by the certificate it carries.
 bool verifies(CMS_ContentInfo* cms, const std::string& data) {
   BioPtr content(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
   return cms != nullptr && CMS_verify(cms, nullptr, nullptr, content.get(), nullptr,
                                       CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY) == 1;
 }
 
-// First: it needs a token nobody has started.
 TEST_F(TokenTest, LoginNeedsAStartupAndAUsableContainer) {
   std::uint32_t provider = 0;
   EXPECT_EQ(kNotInitialised, AvCmLogin(0, nullptr, &provider, 0));

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The sources built for 32-bit x86 Linux, every test run under
-# qemu-i386-static against the stdcall and the cdecl test double. No software
-# token: OpenSSL for i386 would need a foreign architecture.
+# 32-bit x86 Linux, every test under qemu-i386-static against the stdcall and
+# cdecl doubles; no software token (i386 OpenSSL needs a foreign architecture).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 

@@ -1,17 +1,13 @@
 #!/usr/bin/env bash
-# The Windows product. Builds the 32-bit product (windows-x86: it cannot run
-# here, so it is linked and inspected) and the same code as 64-bit binaries
-# (windows-x64), then runs the release build's process-level suite against
-# the x64 host and test double under wine64 in a Wine prefix of its own, the
-# installers' tests, and checks of both builds' executables.
+# The Windows product: the 32-bit build cannot run here, so it is linked and
+# inspected; the x64 build runs the process suite and installers under wine64.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 # Only wine64: this machine runs no 32-bit code, so wine32 would be useless.
 scripts/install-packages --no-install-recommends g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 locales zip wixl msitools
 
-# The release build's tests drive both Windows builds (label "windows"); it
-# is configured again to find the tools installed above.
+# Release is configured again: its "windows" tests find the tools installed above.
 for preset in windows-x86 windows-x64 release; do
   echo "-- build $preset"
   cmake --preset "$preset" >/dev/null
