@@ -1,6 +1,5 @@
-// Debian's Chromium, headless, through playwright-core (which downloads
-// nothing when given the browser's path). It reads host manifests from its
-// user data directory, where register.sh --profile puts one.
+// Debian's headless Chromium through playwright-core (given the browser's
+// path it downloads nothing); register.sh --profile puts the manifest.
 import {execFileSync} from 'node:child_process';
 import {mkdtempSync} from 'node:fs';
 import {join} from 'node:path';

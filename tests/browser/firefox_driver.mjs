@@ -1,6 +1,5 @@
-// Debian's firefox-esr, headless, driven through Marionette: frames
-// "LENGTH:JSON" on a TCP port, commands [0, id, name, parameters], answers
-// [1, id, error, result]. The extension is a temporary add-on.
+// Debian's headless firefox-esr through Marionette: frames "LENGTH:JSON",
+// commands [0, id, name, parameters], answers [1, id, error, result].
 import {spawn} from 'node:child_process';
 import {existsSync, mkdtempSync, readFileSync, writeFileSync} from 'node:fs';
 import {connect} from 'node:net';

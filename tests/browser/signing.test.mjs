@@ -67,9 +67,8 @@ const closedControls = {open: true, container: true, file: true, sign: false, cl
 const openControls = {open: false, container: false, file: true, sign: true, close: true};
 const noControls = {open: false, container: false, file: false, sign: false, close: false};
 
-// Each row: what the person does, the status it ends in, the controls then
-// usable, any further check; the rows marked `token` also run with PKCS#11,
-// whose session asks for the PIN once (the check's own request asks again).
+// Each row: act, status, usable controls, check; `token` rows also run with
+// PKCS#11, whose session asks for the PIN once (the check's request again).
 const scenarios = [
   {name: 'ready', token: true, status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
   {name: 'opened', token: true, act: open, status: /^The key container is open\./,

@@ -173,8 +173,7 @@ TEST_F(TokenTest, OperationsRefuseBadArgumentsHandlesAndOrder) {
   EXPECT_EQ(kBadHandle, AvCmCloseHandle(message, 0));
 }
 
-// Every operation may be called from several threads at once. A detached
-// signature's size does not grow with the data.
+// Several threads at once; a detached signature does not grow with the data.
 TEST_F(TokenTest, ConcurrentSignaturesAreDetachedSha256AndVerifyOnlyTheirData) {
   std::vector<std::thread> threads;
   for (std::size_t size : {0, 3, 4 << 20, 1, 100, 1000}) {

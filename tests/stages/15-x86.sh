@@ -9,8 +9,7 @@ scripts/install-packages g++-multilib qemu-user-static googletest
 cmake --preset linux-x86 >/dev/null
 cmake --build --preset linux-x86
 
-# The doubles really differ in who pops the arguments, and the loader's path
-# brings in the cdecl one.
+# The doubles differ in who pops the arguments; the loader's path picks cdecl.
 bin=build/linux-x86/bin
 pops() { [[ $(objdump -d --disassemble=AvCmLogin "$1") =~ ret\ +\$0x10 ]]; }
 if ! pops "$bin/libAvCryptMail.so" || pops "$bin/cdecl/libAvCryptMail.so"; then

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Browser end to end: the registration script, ./x run, then Debian's
-# Chromium (playwright-core, never a downloaded browser) and firefox-esr,
-# headless; screenshots land in build/release/browser-screenshots/.
+# Browser end to end: the registration script, ./x run, then Debian's headless
+# Chromium (playwright-core, never a downloaded browser) and firefox-esr.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The browser flow in Chromium with a PKCS#11 token: SoftHSM2 tokens reached
-# through p11-kit's proxy (the library's default), the host installed by
-# register.sh --token pkcs11, PINs from the scripted pinentry.
+# The browser flow in Chromium with SoftHSM2 tokens reached through p11-kit's
+# proxy (the library's default), PINs from the scripted pinentry.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 

@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# The MSI under wine64's msiexec, in the prefix of wine_env.sh: installs per
-# machine and per user, repair, upgrade and uninstall.
+# The MSI under wine64's msiexec: per machine and user, repair, upgrade, uninstall.
 #   msi_test.sh MSI OLDER_MSI WINE64 TEST_DOUBLE_DIR VERSION
 set -uo pipefail
 msi=${1:?MSI} older=${2:?older MSI} wine=${3:?wine64} double_dir=${4:?folder of AvCryptMail.dll}

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The product zip unpacked into a folder whose name cmd finds hard to quote,
-# its scripts run under Wine's cmd in the prefix of wine_env.sh, per user and
-# per machine.
+# The product zip in a folder whose name cmd finds hard to quote, its scripts
+# run under Wine's cmd, per user and per machine.
 #   registration_test.sh PRODUCT_ZIP WINE64
 set -uo pipefail
 zip=${1:?product zip} wine=${2:?wine64}

@@ -23,8 +23,7 @@ on_wine() {  # program, arguments...
   return "$status"
 }
 
-# A browser key's default value, from "reg export" (UTF-16 on any code page,
-# "reg query" prints in the console's); fails without the key.
+# A browser key's default value; "reg export" writes UTF-16 on any code page.
 key_value() {  # hive, browser key
   rm -f "$scratch/key.reg"
   on_wine reg export "$1\\Software\\$2\\NativeMessagingHosts\\$host_name" \

@@ -1,7 +1,6 @@
-# Sourced by the Windows stage: wine_env_begin makes a private Wine prefix and
-# keeps its wineserver running (a host then starts in milliseconds); its
-# Russian locale makes CP_ACP 1251, so the double's Cyrillic error text crosses
-# the ANSI conversions. wine_env_end removes it all.
+# A private Wine prefix whose wineserver keeps running (hosts start in
+# milliseconds); its Russian locale (CP_ACP 1251) puts the double's Cyrillic
+# error text through the ANSI conversions.
 WINE64=${WINE64:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 
