@@ -17,7 +17,6 @@ export function prepareHome(build) {
   mkdirSync(home);
   const env = {...process.env, HOME: home, XDG_CONFIG_HOME: '', XDG_DATA_HOME: ''};
   delete env.QUORVANT_TOKEN_STORE;
-  // QUORVANT_TEST_TOKEN=pkcs11: the PKCS#11 library, over tokens set up by the caller.
   const token = process.env.QUORVANT_TEST_TOKEN || 'software';
   execFileSync(join(repository, 'packaging/linux/register.sh'),
                ['install', '--build', build, '--token', token], {env, stdio: 'inherit'});
