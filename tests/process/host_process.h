@@ -15,11 +15,10 @@
 
 // Runs the built host as a browser does: frames (a 4-byte little-endian
 // length, then UTF-8 JSON) over pipes, standard error to a file. Every read
-// and wait gives up after a minute, so a hung host fails instead of hanging.
+// and wait gives up after an idle minute, so a hung host fails, not hangs.
 
 // True when the host runs under a launcher (wine64 for the Windows build).
 bool hostIsLaunched();
-// The host the tests start unless told otherwise.
 std::string hostPath();
 
 // "NAME=value" entries the host gets on top of the test's own environment
@@ -40,12 +39,11 @@ class HostProcess {
   void closeInput();
   void closeOutput();  // as a browser that stopped listening
   // The next answer's body; none at the end of the output or after the time
-  // limit without a whole frame (then timedOut() is true).
+  // limit without a whole frame.
   std::optional<std::string> readFrame();
   // Exit code, 128 + signal number, or -1 when the host had to be killed.
   int waitForExit();
   std::string errorOutput() const;
-  bool timedOut() const { return timedOut_; }
   // The host's memory in KiB from its /proc status line `field`; -1 unread.
   long memoryKiB(const char* field = "VmHWM:") const;
   // Output bytes read but forming no whole frame.
@@ -57,22 +55,21 @@ class HostProcess {
   int output_ = -1;
   std::string errorPath_;
   std::string pending_;
-  bool timedOut_ = false;
   std::optional<int> exitCode_;
 };
 
 std::string lengthBytes(std::uint32_t length);
 std::string frame(const std::string& body);
 
-// One host run with all input given up front, written while answers are read.
+// One host run with all input given up front, written while answers are read
+// (none when `deaf`: its answer stream is closed at once, as by a gone browser).
 struct HostRun {
   std::vector<std::string> answers;  // frame bodies, in order
   std::string rest;                  // output bytes that form no whole frame
   int exitCode = -1;
   std::string errors;  // standard error
 };
-HostRun runHost(const std::string& input, const Environment& environment,
-                const std::string& host = "");
+HostRun runHost(const std::string& input, const Environment& environment, bool deaf = false);
 
 void writeFile(const std::string& path, const std::string& bytes);
 

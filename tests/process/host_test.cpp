@@ -1,16 +1,18 @@
-// The built host run as a browser runs it: each row sends frames and checks
-// the exact answers, the test double's call record and the files left in the
-// host's temporary directory. The same rows run against the Linux host, the
-// sanitizer build and the Windows build under Wine.
+// The built host run as a browser runs it: each row's frames, exact answers,
+// the double's call record and the files left; also under Wine.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <ostream>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -94,8 +96,7 @@ std::string padded(std::size_t bytes, bool request) {
   const std::string head = R"({"contentId":"big","data":{)";
   const std::string answer = R"("certificate":"Q0VSVDpDMQ==","containerName":"C1","pad":"%",)"
                              R"("requestAction":"getCertificate","result":"success"}})";
-  std::string pad;
-  for (int i = 0; i < 300000; ++i) pad += u8"Ж";
+  std::string pad = replaced(std::string(300000, '%'), "%", u8"Ж");
   pad += std::string(bytes + 1 - head.size() - answer.size() - pad.size(), 'x');
   if (request) {
     return head + R"("requestAction":"getCertificate","containerName":"C1","pad":")" + pad + "\"}}";
@@ -194,19 +195,24 @@ const Row kRows[] = {
      repeated(kCertCalls, 2),
      "",
      {"AVCM_FAKE_STDOUT=vendor chatter"}},
-    // Answers.
+    // Rows named "Unheard...": the browser stopped listening; all is still served.
+    {"UnheardRequestsAreServedToTheEnd",
+     {kCert, signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work")"), kCert},
+     {},
+     std::string(kCertCalls) + " " + kSignCalls + " " + kCertCalls,
+     "work/"},
     // The length prefix counts UTF-8 bytes; answers keep the requests' order.
     {"AnswerLengthsAndTheBrowserLimit",
      {u8R"({"contentId":"Ж€😀","data":{"requestAction":"getCertificate","containerName":"C1",)"
       u8R"("note":"жук \u0416"}})",
       R"({"data":{"requestAction":"getCertificate","containerName":"C2"}})", padded(kLimit, true),
-      padded(kLimit + 1, true), padded(1100000, true),
+      padded(kLimit + 1, true),
       R"({"contentId":"c","data":{"requestAction":7,"pad":")" + kPad + R"("}})", kCert},
      {u8R"({"contentId":"Ж€😀","data":{"certificate":"Q0VSVDpDMQ==","containerName":"C1",)"
       u8R"("note":"жук Ж","requestAction":"getCertificate","result":"success"}})",
       R"({"data":{"certificate":"Q0VSVDpDMg==","containerName":"C2","requestAction":"getCertificate",)"
       R"("result":"success"}})",
-      padded(kLimit, false), padded(kLimit + 1, false), padded(1100000, false),
+      padded(kLimit, false), padded(kLimit + 1, false),
       R"({"contentId":"c","data":{"description":")" + tooLarge(kLimit + 109) +
           R"(","result":"error"}})",
       kCertAnswer},
@@ -287,8 +293,8 @@ class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
     std::string text;
     for (const std::string& entry : temp_.entries()) {
       const std::string name = replaced(entry, temp_.hostFolder(), "$H");
-      const bool lock = name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0;
-      if (!lock && name != "$H/" && name != "calls.log" && name != "given.bin") {
+      if (name.find(".lock") == std::string::npos && name != "$H/" && name != "calls.log" &&
+          name != "given.bin") {
         text += (text.empty() ? "" : " ") + name;
       }
     }
@@ -302,7 +308,8 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   writeFile(tempPath() + "/given.bin", kGiven);
   std::string input;
   for (const std::string& request : row.requests) input += frame(withTemp(request));
-  const HostRun run = runHost(input + row.raw, environment(row.environment));
+  const bool deaf = std::string(row.name).rfind("Unheard", 0) == 0;
+  const HostRun run = runHost(input + row.raw, environment(row.environment), deaf);
   EXPECT_EQ(0, run.exitCode) << run.errors;
   EXPECT_EQ("", run.rest);
   ASSERT_EQ(row.answers.size(), run.answers.size()) << run.errors;
@@ -342,13 +349,11 @@ TEST_F(HostStreams, FrameOverTheLimitIsSkippedAndTheNextServed) {
   const long peakKiB = host.memoryKiB();
   EXPECT_TRUE(peakKiB > 0 && peakKiB < 128 * 1024) << peakKiB;
   host.closeInput();
-  EXPECT_FALSE(host.readFrame().has_value());
   EXPECT_EQ(0, host.waitForExit()) << host.errorOutput();
 }
 
-// Another local user holds lock files of the old names in the shared base
-// and owns a folder of the host's name there: the host neither waits nor
-// leaves anything in that folder.
+// Another user holds lock files of the old names in the shared base and owns
+// a folder of this host's name there: the host neither waits nor writes into it.
 TEST_F(HostStreams, AnotherUsersLockAndFolderNeitherBlockNorReceive) {
   if (hostIsLaunched() || ::geteuid() != 0) GTEST_SKIP() << "needs a second user";
   ASSERT_EQ(0, ::chmod(tempPath().c_str(), 01777));
@@ -373,6 +378,68 @@ TEST_F(HostStreams, AnotherUsersLockAndFolderNeitherBlockNorReceive) {
   ::waitpid(other, nullptr, 0);
   EXPECT_EQ(std::vector<std::string>{signAnswer("C1", kNoData)}, run.answers);
   EXPECT_EQ(std::vector<std::string>{}, temp_.entries(temp_.hostFolder()));
+}
+
+// The log name is drawn under one named mutex at start-up, every data file
+// under the other; a holder of either (named_mutex_holder.exe, in the same
+// Wine prefix) stops the host there, a holder of another name does not.
+TEST_F(HostStreams, WindowsHostWaitsForTheHolderOfItsMutex) {
+  if (!hostIsLaunched()) GTEST_SKIP() << "Windows host under Wine only";
+  const std::string sign = signRequest(
+      "C1", R"("contentFile":"aGVsbG8=","workingDirectory":")" + tempPath() + "/work\"");
+  const struct {
+    const char* lock;
+    std::string request;
+    bool blocks;
+  } cases[] = {{"quorvantCreateDataFileLock", sign, true},
+               {"quorvantCreateLogNameLock", kCert, true},
+               {"quorvantCreateDataFileLock", kCert, false},
+               {"quorvantSomeOtherLock", sign, false}};
+  const std::string holderPath =
+      hostPath().substr(0, hostPath().rfind('/')) + "/named_mutex_holder.exe";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.lock) + (c.blocks ? " blocks" : " does not block"));
+    HostProcess holder(environment(), holderPath);
+    ASSERT_TRUE(holder.write(std::string(c.lock) + "\n"));
+    ASSERT_EQ("held", holder.readFrame().value_or("<nothing>"));
+    HostProcess host(environment());
+    ASSERT_TRUE(host.writeFrame(c.request));
+    std::atomic<bool> answered{false};
+    std::optional<std::string> answer;
+    std::thread reader([&] {
+      answer = host.readFrame();
+      answered = true;
+    });
+    if (c.blocks) {
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+      EXPECT_FALSE(answered) << "answered while the mutex was held";
+    }
+    holder.closeInput();
+    reader.join();
+    EXPECT_EQ("success", dataString(answer.value_or(""), u"result").value_or("<no answer>"));
+    host.closeInput();
+    EXPECT_EQ(0, host.waitForExit()) << host.errorOutput();
+    EXPECT_EQ(0, holder.waitForExit());
+  }
+}
+
+// GetTempPathW under Wine gives the Wine user's temporary folder whatever
+// TMPDIR says; the stage script passes its place on this machine.
+TEST_F(HostStreams, WindowsDefaultDataDirectoryIsInTheUsersTemporaryFolder) {
+  if (!hostIsLaunched()) GTEST_SKIP() << "Windows host under Wine only";
+  const char* wineTemp = std::getenv("QUORVANT_WINE_TEMP");
+  ASSERT_TRUE(wineTemp != nullptr && *wineTemp != '\0') << "QUORVANT_WINE_TEMP is not set";
+  const HostRun run =
+      runHost(frame(signRequest("C1", R"("contentFile":"aGVsbG8=")")), environment());
+  EXPECT_EQ(std::vector<std::string>{signAnswer("C1", "", "", signatureOf("C1", "hello"))},
+            run.answers)
+      << run.errors;
+  const std::regex logName("Quorvant_[0-9A-Za-z]{7}\\.log");
+  for (const auto& entry : std::filesystem::directory_iterator(wineTemp)) {
+    EXPECT_FALSE(std::regex_match(entry.path().filename().string(), logName)) << entry.path();
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(std::string(wineTemp) + "/vorna_data_signed"));
+  EXPECT_EQ(std::vector<std::string>{"calls.log"}, temp_.entries());
 }
 
 }  // namespace
