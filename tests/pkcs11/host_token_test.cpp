@@ -27,12 +27,13 @@ std::string request(const std::string& data) {
   return R"({"contentId":"1","data":{"requestAction":")" + data + "}}";
 }
 
+TempDir tokens;
+
 class HostTokenTest : public HostTest {
  protected:
   static void SetUpTestSuite() {
-    tokens_ = new TempDir();
     std::string command =
-        "bash " QUORVANT_PKCS11_TESTS "/softhsm_tokens.sh " + tokens_->path() + " >/dev/null";
+        "bash " QUORVANT_PKCS11_TESTS "/softhsm_tokens.sh " + tokens.path() + " >/dev/null";
     ASSERT_EQ(0, std::system(command.c_str()));
     const std::pair<const char*, softtoken::ContainerProtection> kContainers[] = {
         {"locked", {"secret"}}, {"percent", {"50% off"}}, {"asks", {"", true}}, {"quiet", {}}};
@@ -40,19 +41,17 @@ class HostTokenTest : public HostTest {
       softtoken::Credential credential;
       std::string error;
       ASSERT_TRUE(softtoken::makeSelfSigned(name, {}, credential, error)) << error;
-      ASSERT_TRUE(softtoken::saveContainer(tokens_->path() + "/store", name, credential, false,
-                                           error, protection))
+      ASSERT_TRUE(softtoken::saveContainer(tokens.path() + "/store", name, credential, false, error,
+                                           protection))
           << error;
     }
   }
-  static void TearDownTestSuite() { delete tokens_; }
-
   // `override` ("NAME=value") replaces the default of that name.
   Environment tokenEnvironment(const std::string& library, const std::string& override = "") const {
     Environment entries = {std::string("LD_LIBRARY_PATH=") +
                                (library == "pkcs11" ? QUORVANT_PKCS11_DIR : QUORVANT_SOFTTOKEN_DIR),
-                           "QUORVANT_TOKEN_STORE=" + tokens_->path() + "/store",
-                           "SOFTHSM2_CONF=" + tokens_->path() + "/softhsm2.conf",
+                           "QUORVANT_TOKEN_STORE=" + tokens.path() + "/store",
+                           "SOFTHSM2_CONF=" + tokens.path() + "/softhsm2.conf",
                            "QUORVANT_PKCS11_MODULE=" QUORVANT_SOFTHSM_MODULE,
                            "QUORVANT_PKCS11_CONFIG=" + tempPath() + "/pkcs11.conf",
                            "QUORVANT_PINENTRY=" QUORVANT_PKCS11_TESTS "/scripted_pinentry.sh",
@@ -65,11 +64,7 @@ class HostTokenTest : public HostTest {
     }
     return environment(entries);
   }
-
-  static TempDir* tokens_;
 };
-
-TempDir* HostTokenTest::tokens_ = nullptr;
 
 // Only a direct call passes a null data pointer (the host never does).
 TEST(Pkcs11Library, OpenMessageTakesNoDataPointerOnlyWithoutData) {
@@ -136,7 +131,7 @@ TEST_F(HostTokenTest, TokenGoneDuringASessionFailsInPlainWords) {
   ASSERT_NE(std::string::npos, at) << opened;
   const std::string provider =
       R"(","handleProvider":)" + opened.substr(at + 17, opened.find(',', at) - at - 17);
-  std::filesystem::remove_all(tokens_->path() + "/tokens");
+  std::filesystem::remove_all(tokens.path() + "/tokens");
   ASSERT_TRUE(host.writeFrame(
       request("getSignature" + provider + R"(,"fileDataPath":")" + tempPath() + "/data.bin\"")));
   EXPECT_EQ("Signing failed: Object handle invalid; cms datafinal error",

@@ -1,16 +1,14 @@
 #!/usr/bin/env bash
 # A pinentry for tests, answering from its environment (PINENTRY_ACTION pin,
 # cancel or garbage); it logs every command to $PINENTRY_LOG.
-action=${PINENTRY_ACTION:-pin}
-[[ $action == garbage ]] && { echo "hello"; exit 0; }
+[[ ${PINENTRY_ACTION:-} == garbage ]] && { echo "hello"; exit 0; }
 echo "OK scripted pinentry"
 while IFS= read -r line; do
   echo "$line" >> "${PINENTRY_LOG:-/dev/null}"
-  case $action:$line in
+  case ${PINENTRY_ACTION:-pin}:$line in
     cancel:GETPIN) echo "ERR 83886179 Operation cancelled" ;;
     cancel:CONFIRM) echo "ERR 83886194 Not confirmed" ;;
     *:GETPIN) printf 'D %s\nOK\n' "${PINENTRY_PIN//%/%25}" ;;
-    *:BYE) echo "OK closing connection"; exit 0 ;;
     *) echo OK ;;
   esac
 done

@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# quorvant_token against a scratch store, the scripted pinentry answering
-# for the person.
+# quorvant_token in a scratch store, the scripted pinentry answering for the person.
 set -uo pipefail
 tool=${1:?path of quorvant_token}
 scratch=$(mktemp -d)
@@ -8,8 +7,6 @@ trap 'rm -rf "$scratch"' EXIT
 store=$scratch/store
 export QUORVANT_TOKEN_STORE=$store PINENTRY_LOG=$scratch/pinentry.log PINENTRY_PIN=chosen
 export QUORVANT_PINENTRY=$(dirname "$0")/../pkcs11/scripted_pinentry.sh
-echo secret > "$scratch/password"
-echo wrong > "$scratch/wrong"
 source "$(dirname "$0")/../support/check.sh"
 fails_with() { local code=$1; shift; "$@" >/dev/null 2>&1; [[ $? == "$code" ]]; }
 key_has() {  # container, text in its key's description[, password]
@@ -25,7 +22,7 @@ check "an existing container is kept" fails_with 1 "$tool" create ec --no-passph
 check "RSA below 2048 bits is refused" fails_with 1 "$tool" create weak --rsa 1024 --no-passphrase
 check "a name leaving the store is refused" fails_with 1 "$tool" create ../outside --no-passphrase
 check "two protections are refused" \
-  fails_with 1 "$tool" create both --no-passphrase --passphrase-file "$scratch/password"
+  fails_with 1 "$tool" create both --no-passphrase --passphrase-file <(echo secret)
 check "creates an RSA 3072 container" "$tool" create rsa --rsa 3072 --subject "/CN=Jane Doe/O=Example" --no-passphrase --no-confirm
 check "its key has 3072 bits" key_has rsa '3072 bit'
 check "list shows subject, expiry and the default" \
@@ -37,14 +34,12 @@ check "a cancelled dialog is a failure" \
   fails_with 1 env PINENTRY_ACTION=cancel "$tool" create refused
 
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-384 -nodes -subj /CN=imported -days 2 \
-  -keyout "$scratch/key.pem" -out "$scratch/cert.pem" 2>/dev/null
-openssl pkcs12 -export -inkey "$scratch/key.pem" -in "$scratch/cert.pem" -passout pass:secret \
-  -out "$scratch/in.p12"
-check "a wrong import password is refused" fails_with 1 "$tool" import imported "$scratch/in.p12" --password-file "$scratch/wrong" --no-passphrase
-check "imports a PKCS#12 file" "$tool" import imported "$scratch/in.p12" --password-file "$scratch/password" --no-passphrase
+  -keyout - -out - 2>/dev/null | openssl pkcs12 -export -passout pass:secret -out "$scratch/in.p12"
+check "a wrong import password is refused" fails_with 1 "$tool" import imported "$scratch/in.p12" --password-file <(echo wrong) --no-passphrase
+check "imports a PKCS#12 file" "$tool" import imported "$scratch/in.p12" --password-file <(echo secret) --no-passphrase
 check "the imported container opens without a password" key_has imported '384 bit'
 check "the password can come from standard input" \
-  bash -c "'$tool' import piped '$scratch/in.p12' --password-file - --no-passphrase < '$scratch/password'"
+  bash -c "'$tool' import piped '$scratch/in.p12' --password-file - --no-passphrase <<< secret"
 
 check "chooses another default, and list marks it" \
   bash -c "'$tool' default rsa && '$tool' list | grep -q '^\* rsa'"
