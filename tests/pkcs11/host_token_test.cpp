@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,9 +18,8 @@
 namespace {
 
 std::string readFile(const std::string& path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 std::string request(const std::string& data) {
@@ -78,7 +77,6 @@ TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
   const std::string content = "Quorvant signs \x01\x02 with a token\n";
   writeFile(tempPath() + "/data.bin", content);
   writeFile(tempPath() + "/altered.bin", content + " ");
-  writeFile(tempPath() + "/not-a-module.so", "text");
   writeFile(tempPath() + "/default.conf", "# chosen key\ndefault = T1/ec\n");
   std::unique_ptr<JsonValue> cases =
       parseAnswer(readFile(QUORVANT_PKCS11_TESTS "/host_token_cases.json"));

@@ -1,6 +1,5 @@
 #!/usr/bin/env bash
-# A pinentry for tests, answering from its environment (PINENTRY_ACTION pin,
-# cancel or garbage); it logs every command to $PINENTRY_LOG.
+# Test pinentry: answers as PINENTRY_ACTION (pin, cancel, garbage) says; logs to $PINENTRY_LOG.
 [[ ${PINENTRY_ACTION:-} == garbage ]] && { echo "hello"; exit 0; }
 echo "OK scripted pinentry"
 while IFS= read -r line; do

@@ -34,16 +34,6 @@ class TokenTest : public ::testing::Test {
     std::ofstream(store.path() + "/broken.p12") << "not a container";
     std::filesystem::create_directory(store.path() + "/dir.p12");
   }
-  // A session on the default container, "ec"; 0 when none opens.
-  static std::uint32_t open() {
-    std::uint32_t provider = 0;
-    return AvCmInit(AVCMF_STARTUP) == 0 && AvCmLogin(0, nullptr, &provider, 0) == 0 ? provider : 0;
-  }
-  static void close(std::uint32_t provider) {
-    EXPECT_EQ(0u, AvCmLogout(provider, 0));
-    EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
-  }
-
   static std::string errorText(std::uint32_t status) {
     char buffer[4096];
     std::uint32_t size = sizeof buffer;
@@ -102,8 +92,9 @@ TEST_F(TokenTest, LoginNeedsAStartupAndAUsableContainerAndErrorsHaveTexts) {
 
 // A message outlives its session.
 TEST_F(TokenTest, OperationsRefuseBadArgumentsHandlesAndOrder) {
-  std::uint32_t provider = open();
-  ASSERT_NE(0u, provider);
+  std::uint32_t provider = 0;
+  ASSERT_EQ(0u, AvCmInit(AVCMF_STARTUP));
+  ASSERT_EQ(0u, AvCmLogin(0, nullptr, &provider, 0));  // the default container, "ec"
   std::uint32_t certificate = 0;
   std::uint32_t size = 2;
   EXPECT_EQ(kBufferTooSmall, AvCmGetObjectInfo(provider, 8, &certificate, &size, 0));
@@ -125,7 +116,8 @@ TEST_F(TokenTest, OperationsRefuseBadArgumentsHandlesAndOrder) {
   EXPECT_EQ(kBadHandle, AvCmMsgSign(certificate, 0x2100000));
   EXPECT_EQ(kBadHandle, AvCmGetCertAttr(message, 45, 0, nullptr, &length, 0));
   EXPECT_EQ(kBadHandle, AvCmLogout(message, 0));
-  close(provider);
+  EXPECT_EQ(0u, AvCmLogout(provider, 0));
+  EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
   EXPECT_EQ(kBadHandle, AvCmLogout(provider, 0));
 
   EXPECT_EQ(kBadParameter, AvCmGetCertAttr(certificate, 44, 0, nullptr, &length, 0));
@@ -159,7 +151,9 @@ TEST_F(TokenTest, ConcurrentSignaturesVerifyAndAreDetachedSha256) {
       for (int round = 0; round < 8; ++round) {
         std::string data(size, '\0');
         for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + round);
-        std::uint32_t provider = open();
+        std::uint32_t provider = 0;
+        EXPECT_EQ(0u, AvCmInit(AVCMF_STARTUP));
+        EXPECT_EQ(0u, AvCmLogin(0, nullptr, &provider, 0));
         std::uint32_t message = 0;
         std::uint32_t length = 16384;
         std::string der(length, '\0');
@@ -168,7 +162,8 @@ TEST_F(TokenTest, ConcurrentSignaturesVerifyAndAreDetachedSha256) {
         EXPECT_EQ(0u, AvCmGetMsg(message, der.data(), &length, 0x2000));
         der.resize(length);
         EXPECT_EQ(0u, AvCmCloseHandle(message, 0));
-        close(provider);
+        EXPECT_EQ(0u, AvCmLogout(provider, 0));
+        EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
         EXPECT_LT(der.size(), 4096u);
         CmsPtr cms = parseCms(der);
         ASSERT_TRUE(verifies(cms.get(), data)) << size;
