@@ -10,12 +10,13 @@ printf 'directories.tokendir = %s/tokens\nobjectstore.backend = file\nlog.level 
 export SOFTHSM2_CONF=$dir/softhsm2.conf
 
 add_key() {  # token pin label id cert|nocert openssl-key-options...
-  openssl req -x509 "${@:6}" -nodes -subj "/CN=$3/O=Token $1" -days 30 -keyout "$dir/$3.pem" \
-    -outform DER -out "$dir/$3.der" 2>/dev/null
-  softhsm2-util --import "$dir/$3.pem" --token "$1" --pin "$2" --label "$3" --id "$4" >/dev/null
+  openssl req -x509 "${@:6}" -nodes -subj "/CN=$3/O=Token $1" -days 30 -keyout "$dir/$3.key.pem" \
+    -out "$dir/$3.cert.pem" 2>/dev/null
+  openssl x509 -in "$dir/$3.cert.pem" -outform DER -out "$dir/$3.cert.der"
+  softhsm2-util --import "$dir/$3.key.pem" --token "$1" --pin "$2" --label "$3" --id "$4" >/dev/null
   [[ $5 == nocert ]] ||
     pkcs11-tool --module "$module" --token-label "$1" --login --pin "$2" --write-object \
-      "$dir/$3.der" --type cert --label "$3" --id "$4" >/dev/null 2>&1
+      "$dir/$3.cert.der" --type cert --label "$3" --id "$4" >/dev/null 2>&1
 }
 
 softhsm2-util --init-token --free --label T1 --so-pin 87654321 --pin 1234 >/dev/null
