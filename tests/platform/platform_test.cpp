@@ -55,9 +55,8 @@ TEST_F(PlatformTest, TemporaryPathIsAFolderPrivateToTheUser) {
   }
 }
 
-// Each child appends "<" and, after a pause, ">" under the lock: any
-// interleaving shows two holders at once. Each child then dies holding the
-// lock, which must not keep it from the others.
+// Each child appends "<", pauses and appends ">" under the lock, so interleaving shows two
+// holders at once; then it dies holding the lock, which must not keep it from the others.
 TEST_F(PlatformTest, NamedLockExcludesOtherProcessesAndDiesWithItsHolder) {
   std::string journal = tmp_.path() + "/journal";
   std::vector<pid_t> children;
@@ -87,8 +86,7 @@ TEST_F(PlatformTest, NamedLockExcludesOtherProcessesAndDiesWithItsHolder) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected);
 }
 
-// An existing file or a planted link is never opened and a directory is no input (writes,
-// sizes and modes are checked with the data files and signing).
+// An existing file or a planted link is never opened and a directory is no input.
 TEST_F(PlatformTest, NewFileIsExclusiveFollowsNoLinkAndInputFileOpensOnlyFiles) {
   const std::string taken = tmp_.path() + "/taken", link = tmp_.path() + "/link";
   std::ofstream(taken) << "x";

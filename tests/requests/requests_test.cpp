@@ -3,16 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 namespace {
 
 TEST(HandleProvider, ReadsTruncatedLow32Bits) {
-  struct Case {
-    const char16_t* request;
-    bool has;
-    std::uint32_t handle;
-  };
-  const Case cases[] = {
+  // The request, whether it has a handle, the handle read.
+  const std::tuple<const char16_t*, bool, std::uint32_t> cases[] = {
       {uR"({"data":{"handleProvider":7}})", true, 7},
       {uR"({"data":{"handleProvider":"7"}})", false, 0},
       {uR"({"data":{"handleProvider":3.9}})", true, 3},
@@ -24,12 +21,12 @@ TEST(HandleProvider, ReadsTruncatedLow32Bits) {
       {uR"({"data":{"handleProvider":null}})", false, 0},
       {uR"({"handleProvider":7,"data":{}})", false, 0},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.request, c.request + std::char_traits<char16_t>::length(c.request)));
-    const auto request = JsonValue::parse(c.request);
+  for (const auto& [text, has, handle] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::u16string(text)));
+    const auto request = JsonValue::parse(text);
     ASSERT_TRUE(request);
-    EXPECT_EQ(hasHandleProvider(*request), c.has);
-    EXPECT_EQ(getHandleProvider(*request), c.handle);
+    EXPECT_EQ(hasHandleProvider(*request), has);
+    EXPECT_EQ(getHandleProvider(*request), handle);
   }
 }
 
@@ -51,7 +48,7 @@ TEST(StringReaders, DefaultToEmptyForMissingOrMistypedMembers) {
        u""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.request, c.request + std::char_traits<char16_t>::length(c.request)));
+    SCOPED_TRACE(::testing::PrintToString(std::u16string(c.request)));
     const auto request = JsonValue::parse(c.request);
     ASSERT_TRUE(request);
     EXPECT_EQ(getContentId(*request), c.contentId);
