@@ -1,7 +1,6 @@
-// Base64 under arbitrary bytes: what is encoded is padded with '=' and decodes back; any text
-// decodes as the literal algorithm does (one character at a time, up to the first outside the
-// alphabet); the input read as UTF-16 decodes as its code-page conversion does, saying when only
-// the conversion can tell.
+// Base64 under arbitrary bytes: encoding pads with '=' and decodes back; any text decodes as the
+// literal algorithm does (up to the first character outside the alphabet); UTF-16 decodes as its
+// code-page conversion does, saying when only the conversion can tell.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

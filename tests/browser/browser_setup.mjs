@@ -1,7 +1,7 @@
 // Scaffolding of the end-to-end test: a scratch home with the host installed,
 // the demo page's server, the host's processes, OpenSSL's verdict.
 import {execFileSync, spawnSync} from 'node:child_process';
-import {mkdtempSync, mkdirSync, readFileSync, readdirSync, readlinkSync, writeFileSync} from 'node:fs';
+import {mkdtempSync, mkdirSync, readFileSync, writeFileSync} from 'node:fs';
 import {createServer} from 'node:http';
 import {tmpdir} from 'node:os';
 import {join, resolve, dirname} from 'node:path';
@@ -42,15 +42,10 @@ export async function serveDemo() {
   return {server, url: `http://127.0.0.1:${server.address().port}/`};
 }
 
+// The running hosts of this home: pidof matches the program's full path, not only its name.
 export function hostProcesses(setup) {
-  const program = join(setup.installed, 'quorvant_host');
-  return readdirSync('/proc').filter((pid) => {
-    try {
-      return /^\d+$/.test(pid) && readlinkSync(`/proc/${pid}/exe`) === program;
-    } catch (gone) {
-      return false;
-    }
-  }).map(Number);
+  const found = spawnSync('pidof', [join(setup.installed, 'quorvant_host')], {encoding: 'utf8'});
+  return found.stdout.split(/\s+/).filter(Boolean).map(Number);
 }
 
 // OpenSSL's verdict on a signature of the file `data`, it and the certificate DER in Base64.

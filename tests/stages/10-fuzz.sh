@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Fuzzing stage: builds the libFuzzer harnesses (fuzz preset) and fuzzes each
-# from its committed seeds and regression inputs for a bounded
-# time (FUZZ_SECONDS, 15 by default: a smoke run in every test run; longer
-# campaigns set it higher). Any finding fails the stage and is kept
-# under build/fuzz/findings/ with its input printed in hex.
+# Fuzzes each libFuzzer harness from its seeds and regression inputs for
+# FUZZ_SECONDS (15: a smoke run; campaigns set more). A finding fails the
+# stage; it is kept under build/fuzz/findings/ and printed in hex.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -18,19 +16,9 @@ cmake --build --preset fuzz --target "${harnesses[@]/%/_fuzzer}"
 findings=$PWD/build/fuzz/findings
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-mkdir -p "$findings"
+mkdir -p "$findings" "${harnesses[@]/#/$scratch/}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-
-report() {
-  local name=$1
-  shopt -s nullglob
-  for finding in "$findings/$name"-*; do
-    echo "finding of ${name}_fuzzer: $finding"
-    od -A x -t x1z -v "$finding" | head -40
-  done
-  shopt -u nullglob
-}
 
 for name in "${harnesses[@]}"; do
   fuzzer=build/fuzz/bin/${name}_fuzzer
@@ -39,10 +27,14 @@ for name in "${harnesses[@]}"; do
   # libFuzzer runs every seed before it mutates any: a seed that fails is a
   # finding like any other.
   echo "== fuzz: $name (${seconds}s)"
-  mkdir -p "$scratch/$name"
   if ! "$fuzzer" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
       -artifact_prefix="$findings/$name-" "$scratch/$name" "${seeds[@]}" 2>"$scratch/$name.log"; then
-    tail -40 "$scratch/$name.log"; report "$name"; exit 1
+    tail -40 "$scratch/$name.log"
+    for finding in $(compgen -G "$findings/$name-*"); do
+      echo "finding of ${name}_fuzzer: $finding"
+      od -A x -t x1z -v "$finding" | head -40
+    done
+    exit 1
   fi
   grep -E 'stat::number_of_executed_units|DONE' "$scratch/$name.log" | tail -2
 done

@@ -10,9 +10,9 @@ scripts/check-layers
 
 scripts/install-packages clang-format clang-tidy cppcheck
 
-enforced=(host requests signing files text json logging platform/posix vendor/fake vendor/softtoken
-          vendor/pkcs11 vendor/consent tools
-          fuzz tests/stress)
+product=(host requests signing files text json logging platform/posix vendor/fake vendor/softtoken
+         vendor/pkcs11 vendor/consent tools)
+enforced=("${product[@]}" fuzz tests/stress)
 mapfile -t sources < <(git ls-files "${enforced[@]}" | grep -E '\.(cpp|h)$' | grep -v -E '/windows/|_win32\.cpp$')
 # The harnesses build in the fuzz preset only, so tidy skips them.
 mapfile -t units < <(printf '%s\n' "${sources[@]}" | grep -E '\.cpp$' | grep -v '^fuzz/')
@@ -28,8 +28,7 @@ printf '%s\n' "${units[@]}" |
 
 echo "== lint: cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++17 --inline-suppr --quiet \
-  --error-exitcode=1 -I . host requests signing files text json logging platform/posix vendor/fake \
-  vendor/softtoken vendor/pkcs11 vendor/consent tools
+  --error-exitcode=1 -I . "${product[@]}"
 
 echo "== lint: test share"
 tests/test_share.sh

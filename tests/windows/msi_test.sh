@@ -20,8 +20,8 @@ msiexec() {
   return 1
 }
 fails() { ! "$@" > /dev/null; }
-registered_in() {  # hive, Chromium origins, Firefox IDs
-  registered "$1" 'C:\Program Files\Quorvant\' "$folder" "" "$2" "$3"
+registered_in() {  # hive, Chromium origins, Firefox IDs; on failure, what msiexec did
+  registered "$1" 'C:\Program Files\Quorvant\' "$folder" "" "$2" "$3" || { msi_log 'registry|component|feature'; return 1; }
 }
 
 host_answers() {  # as a browser starts it, with the test double's certificate
@@ -57,9 +57,8 @@ rm -f "$folder/quorvant_host.exe"
 on_wine reg delete "HKLM\\Software\\Mozilla\\NativeMessagingHosts\\$host_name" /f
 # What "msiexec /fa" does; Wine's msiexec /f fails here.
 check "repair" msiexec /i "$msi" REINSTALL=ALL REINSTALLMODE=amus
-repaired() { registered_in HKLM "$@" || { msi_log 'registry|component|feature'; return 1; }; }
 check "puts back the host and the key, with the example extension's IDs" \
-  repaired '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
+  registered_in HKLM '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
 check "uninstall leaves no file, key or product" uninstalls
 
 echo "# per user"

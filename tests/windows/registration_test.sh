@@ -61,8 +61,7 @@ for case in "${bad_options[@]}"; do
   IFS='|' read -r -a arguments <<< "$case"
   check "${arguments[*]}: exit code 2" exits_with 2 "$folder" "${arguments[@]}"
 done
-mkdir "$scratch/no host"
-cp "$folder/install.cmd" "$scratch/no host/"
+mkdir "$scratch/no host" && cp "$folder/install.cmd" "$scratch/no host/"
 check "install.cmd beside no host: exit code 1" exits_with 1 "$scratch/no host" install.cmd
 nothing_written() { folder_holds "${packaged[@]}" && [[ ! -e "$scratch/no host/chromium-user.json" ]] && no_keys HKCU && no_keys HKLM; }
 check "no manifest or key was written" nothing_written

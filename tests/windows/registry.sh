@@ -7,10 +7,9 @@ browser_keys=('Google\Chrome' 'Microsoft\Edge' 'Chromium' 'Mozilla')
 
 windows_path() { local path=${1//\//\\}; printf 'Z:%s' "$path"; }
 
-# Under load Wine now and then fails to start a program: wine64 exits 1
-# silently, or cmd reports the reg command it ran as unknown, echoing its
-# line (a real reg failure prints only its error). The scripts are
-# idempotent, so run it again. Output: $scratch/output.
+# Under load Wine now and then fails to start a program: wine64 exits 1 silently, or cmd reports
+# the reg command it ran as unknown, echoing its line (a real reg failure prints only its error).
+# The scripts are idempotent, so run it again. Output: $scratch/output.
 on_wine() {  # program, arguments...
   local try status
   for try in 1 2 3; do
@@ -28,11 +27,7 @@ key_value() {  # hive, browser key
   rm -f "$scratch/key.reg"
   on_wine reg export "$1\\Software\\$2\\NativeMessagingHosts\\$host_name" \
     "$(windows_path "$scratch/key.reg")" /y || return 1
-  python3 - "$scratch/key.reg" <<'PY'
-import re, sys
-found = re.search(r'^@="(.*)"$', open(sys.argv[1], encoding="utf-16").read(), re.M)
-print(found.group(1).replace('\\"', '"').replace("\\\\", "\\") if found else "")
-PY
+  iconv -f UTF-16 -t UTF-8 "$scratch/key.reg" | tr -d '\r' | sed -n '/^@="/{s/^@="//;s/"$//;s/\\"/"/g;s/\\\\/\\/g;p}'
 }
 
 no_keys() {  # hive
@@ -50,14 +45,8 @@ registered() {  # hive, Windows manifest prefix, its Linux folder, suffix, Chrom
     manifest=chromium$4.json member=allowed_origins expected=$5
     [[ $key == Mozilla ]] && manifest=firefox$4.json member=allowed_extensions expected=$6
     [[ $(key_value "$1" "$key") == "$2$manifest" ]] || { echo "# $1 $key"; return 1; }
-    python3 - "$3/$manifest" "$member" "$expected" <<'PY' || return 1
-import json, os, sys
-path, member, expected = sys.argv[1], sys.argv[2], json.loads(sys.argv[3])
-manifest = json.load(open(path, encoding="utf-8"))
-wanted = {"name": "com.quorvant.signing_host", "description": "Quorvant signing host",
-          "path": "quorvant_host.exe", "type": "stdio", member: expected}
-host = os.path.join(os.path.dirname(path), "quorvant_host.exe")
-sys.exit(0 if manifest == wanted and os.path.isfile(host) else "# %s: %s" % (path, manifest))
-PY
+    [[ -f $3/quorvant_host.exe ]] && same_json "$3/$manifest" '{"name": "com.quorvant.signing_host",
+      "description": "Quorvant signing host", "path": "quorvant_host.exe", "type": "stdio",
+      "'"$member"'": '"$expected"'}' || return 1
   done
 }
