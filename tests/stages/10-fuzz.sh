@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Fuzzes each libFuzzer harness from its seeds and regression inputs for
-# FUZZ_SECONDS (15: a smoke run; campaigns set more). A finding fails the
-# stage; it is kept under build/fuzz/findings/ and printed in hex.
+# Fuzzes the libFuzzer harnesses side by side from their seeds and regression
+# inputs for FUZZ_SECONDS (30: a smoke run of about 15 s of one core each
+# here; campaigns set more). A finding fails the stage; it is kept under
+# build/fuzz/findings/ and printed in hex.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-seconds=${FUZZ_SECONDS:-15}
+seconds=${FUZZ_SECONDS:-30}
 harnesses=(json_parse base64 utf_convert message_loop)
 
 scripts/install-packages clang libclang-rt-14-dev
@@ -20,13 +21,11 @@ mkdir -p "$findings" "${harnesses[@]/#/$scratch/}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-for name in "${harnesses[@]}"; do
-  fuzzer=build/fuzz/bin/${name}_fuzzer
-  seeds=(fuzz/corpus/$name)
+run_harness() {  # name
+  local name=$1 fuzzer=build/fuzz/bin/${1}_fuzzer seeds=(fuzz/corpus/$1) finding
   [[ -d fuzz/regressions/$name ]] && seeds+=(fuzz/regressions/$name)
   # libFuzzer runs every seed before it mutates any: a seed that fails is a
   # finding like any other.
-  echo "== fuzz: $name (${seconds}s)"
   if ! "$fuzzer" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
       -artifact_prefix="$findings/$name-" "$scratch/$name" "${seeds[@]}" 2>"$scratch/$name.log"; then
     tail -40 "$scratch/$name.log"
@@ -34,7 +33,16 @@ for name in "${harnesses[@]}"; do
       echo "finding of ${name}_fuzzer: $finding"
       od -A x -t x1z -v "$finding" | head -40
     done
-    exit 1
+    return 1
   fi
   grep -E 'stat::number_of_executed_units|DONE' "$scratch/$name.log" | tail -2
+}
+
+echo "== fuzz: ${harnesses[*]} (${seconds}s, side by side)"
+for name in "${harnesses[@]}"; do run_harness "$name" > "$scratch/$name.out" & done
+failed=0
+for name in "${harnesses[@]}"; do
+  wait -n || failed=1
 done
+for name in "${harnesses[@]}"; do echo "-- $name" && cat "$scratch/$name.out"; done
+exit "$failed"
