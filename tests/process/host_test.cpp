@@ -96,7 +96,8 @@ std::string padded(std::size_t bytes, bool request) {
   const std::string head = R"({"contentId":"big","data":{)";
   const std::string answer = R"("certificate":"Q0VSVDpDMQ==","containerName":"C1","pad":"%",)"
                              R"("requestAction":"getCertificate","result":"success"}})";
-  std::string pad = replaced(std::string(300000, '%'), "%", u8"Ж");
+  std::string pad;
+  for (int i = 0; i < 300000; ++i) pad += u8"Ж";
   pad += std::string(bytes + 1 - head.size() - answer.size() - pad.size(), 'x');
   if (request) {
     return head + R"("requestAction":"getCertificate","containerName":"C1","pad":")" + pad + "\"}}";
