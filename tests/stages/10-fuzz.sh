@@ -41,8 +41,6 @@ run_harness() {  # name
 echo "== fuzz: ${harnesses[*]} (${seconds}s, side by side)"
 for name in "${harnesses[@]}"; do run_harness "$name" > "$scratch/$name.out" & done
 failed=0
-for name in "${harnesses[@]}"; do
-  wait -n || failed=1
-done
+for name in "${harnesses[@]}"; do wait -n || failed=1; done
 for name in "${harnesses[@]}"; do echo "-- $name" && cat "$scratch/$name.out"; done
 exit "$failed"

@@ -77,10 +77,8 @@ class HostStress : public HostTest {
 };
 
 TEST_F(HostStress, SixteenHostsShareTheWorkingAndDefaultDirectories) {
-  constexpr int kHosts = 16;
   std::vector<std::thread> threads;
-  threads.reserve(kHosts);
-  for (int host = 0; host < kHosts; ++host) {
+  for (int host = 0; host < 16; ++host) {
     threads.emplace_back([this, host] {
       const auto [input, expected] = exchange(host, 180, work());
       const std::string record = tempPath() + "/calls-" + std::to_string(host) + ".log";

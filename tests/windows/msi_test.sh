@@ -34,12 +34,8 @@ host_answers() {  # as a browser starts it, with the test double's certificate
 installed_versions() {  # of the products of this name, from the uninstall keys
   on_wine reg export 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
     "$(windows_path "$scratch/uninstall.reg")" /y
-  python3 - "$scratch/uninstall.reg" <<'EOF'
-import re, sys
-for key in open(sys.argv[1], encoding="utf-16").read().split("\n\n"):
-    if '"DisplayName"="Quorvant signing host"' in key:
-        print(re.search(r'"DisplayVersion"="([^"]*)"', key).group(1))
-EOF
+  iconv -f UTF-16 -t UTF-8 "$scratch/uninstall.reg" | tr -d '\r' |
+    awk -v RS= '/"DisplayName"="Quorvant signing host"/' | sed -n 's/^"DisplayVersion"="\(.*\)"$/\1/p'
 }
 nothing_left() { [[ ! -e $folder ]] && no_keys HKLM && no_keys HKCU && [[ -z $(installed_versions) ]]; }
 uninstalls() { msiexec /x "$msi" "$@" && nothing_left; }

@@ -6,6 +6,7 @@ set -uo pipefail
 zip=${1:?product zip} wine=${2:?wine64}
 scratch=$(realpath "$(mktemp -d)")
 folder="$scratch/Квант (x86) & Co!"
+export WINEPREFIX=${QUORVANT_ZIP_WINEPREFIX:-${WINEPREFIX:-}}
 source "$(dirname "$0")/registry.sh"
 
 # The prefix is shared: no registration outlives this test, even a failed one.

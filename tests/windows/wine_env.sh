@@ -1,4 +1,4 @@
-# A private Wine prefix whose wineserver keeps running (hosts start in
+# Private Wine prefixes whose wineservers keep running (hosts start in
 # milliseconds); its Russian locale (CP_ACP 1251) puts the double's Cyrillic
 # error text through the ANSI conversions.
 WINE64=${WINE64:-/usr/lib/wine/wine64}
@@ -10,11 +10,18 @@ wine_env_begin() {
   export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko prompts
   mkdir -p "$LOCPATH" && localedef -i ru_RU -f UTF-8 "$LOCPATH/ru_RU.UTF-8" 2>/dev/null || true
   { export LC_ALL=ru_RU.UTF-8; } 2>/dev/null
+  # The zip scripts' test has a prefix of its own, so that it runs beside the
+  # MSI's: both write the same keys. Both prefixes are made side by side.
+  export QUORVANT_ZIP_WINEPREFIX=$QUORVANT_WINE_ROOT/zip-prefix
+  local prefix prefixes=("$WINEPREFIX" "$QUORVANT_ZIP_WINEPREFIX")
   # Without wine32 wineboot reports a failure; the 64-bit prefix is what counts.
-  "$WINE64" wineboot --init >/dev/null 2>&1 || true
-  "$WINESERVER" -w || true
-  [[ -d $WINEPREFIX/drive_c/windows/system32 ]] || { echo "wineboot did not create $WINEPREFIX" >&2; return 1; }
-  "$WINESERVER" -p
+  for prefix in "${prefixes[@]}"; do WINEPREFIX=$prefix "$WINE64" wineboot --init >/dev/null 2>&1 & done
+  wait
+  for prefix in "${prefixes[@]}"; do
+    WINEPREFIX=$prefix "$WINESERVER" -w || true
+    [[ -d $prefix/drive_c/windows/system32 ]] || { echo "wineboot did not create $prefix" >&2; return 1; }
+    WINEPREFIX=$prefix "$WINESERVER" -p
+  done
   local temp
   temp=$("$WINE64" cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
   QUORVANT_WINE_TEMP=$(realpath -m "$("$WINE64" winepath -u "$temp" 2>/dev/null | tr -d '\r')")
@@ -23,7 +30,8 @@ wine_env_begin() {
 }
 
 wine_env_end() {
-  [[ -n ${WINEPREFIX:-} ]] && "$WINESERVER" -k 2>/dev/null || true
+  local prefix
+  for prefix in ${WINEPREFIX:-} ${QUORVANT_ZIP_WINEPREFIX:-}; do WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null; done
   [[ -n ${QUORVANT_WINE_ROOT:-} ]] && rm -rf "$QUORVANT_WINE_ROOT"
   return 0
 }
