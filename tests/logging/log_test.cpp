@@ -1,6 +1,7 @@
 #include "logging/log.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,7 +9,6 @@
 #include <iterator>
 #include <regex>
 
-#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace vorna {
@@ -55,20 +55,22 @@ int countingPiece(int& calls) { return ++calls; }
 // first record; each start draws from the same seed, so the debug log finds the
 // error log's name taken and must draw again.
 TEST_F(LogTest, WritesLazilyAboveTheThresholdUnderAFreeName) {
-  EXPECT_EQ(runInChild([this] {
-              int calls = 0;
-              startLog(logging::none);
-              LOG_ERROR << countingPiece(calls);
-              if (calls != 0 || !logs().empty()) return 1;
-              startLog(logging::error);
-              LOG_DEBUG << countingPiece(calls);
-              if (calls != 0 || !logs().empty()) return 2;
-              vorna::Probe::run();
-              startLog(logging::debug);
-              vorna::Probe::run();
-              return 0;
-            }),
-            0);
+  // In a child process: the logger starts once per process.
+  EXPECT_EXIT(
+      {
+        int calls = 0;
+        startLog(logging::none);
+        LOG_ERROR << countingPiece(calls);
+        if (calls != 0 || !logs().empty()) ::_exit(1);
+        startLog(logging::error);
+        LOG_DEBUG << countingPiece(calls);
+        if (calls != 0 || !logs().empty()) ::_exit(2);
+        vorna::Probe::run();
+        startLog(logging::debug);
+        vorna::Probe::run();
+        ::_exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
   auto files = logs();
   ASSERT_EQ(files.size(), 2u);
   std::sort(files.begin(), files.end(),

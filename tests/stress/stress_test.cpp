@@ -77,8 +77,10 @@ class HostStress : public HostTest {
 };
 
 TEST_F(HostStress, SixteenHostsShareTheWorkingAndDefaultDirectories) {
+  constexpr int kHosts = 16;
   std::vector<std::thread> threads;
-  for (int host = 0; host < 16; ++host) {
+  threads.reserve(kHosts);
+  for (int host = 0; host < kHosts; ++host) {
     threads.emplace_back([this, host] {
       const auto [input, expected] = exchange(host, 180, work());
       const std::string record = tempPath() + "/calls-" + std::to_string(host) + ".log";
