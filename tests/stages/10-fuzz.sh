@@ -29,7 +29,8 @@ run_harness() {  # name
   if ! "$fuzzer" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
       -artifact_prefix="$findings/$name-" "$scratch/$name" "${seeds[@]}" 2>"$scratch/$name.log"; then
     tail -40 "$scratch/$name.log"
-    for finding in $(compgen -G "$findings/$name-*"); do
+    shopt -s nullglob  # in this harness's own subshell
+    for finding in "$findings/$name"-*; do
       echo "finding of ${name}_fuzzer: $finding"
       od -A x -t x1z -v "$finding" | head -40
     done
