@@ -24,7 +24,8 @@ set -euo pipefail
 
 HOST_NAME=com.quorvant.signing_host
 # The example extension's ID (fixed by the key in its manifest) and its
-# Firefox ID.
+# Firefox ID; the packed extension's ID (chromium-id of the install tree) is
+# allowed beside the given or default IDs.
 EXTENSION_IDS=()
 DEFAULT_EXTENSION_ID=ingogkpkbkiidmpbpalbgoiidmfhibjn
 FIREFOX_ID=signing@quorvant.example
@@ -130,6 +131,12 @@ install_all() {
   put_file "$programs/tokens/$token/libAvCryptMail.so" "$root$prefix/libAvCryptMail.so" 0644
   put_file "$programs/quorvant_token" "$root$prefix/quorvant_token" 0755
   put_file "$programs/quorvant_client" "$root$prefix/quorvant_client" 0755
+  local packed=$tree/share/quorvant/extension/chromium-id
+  if [[ -f $packed ]]; then
+    id=$(< "$packed")
+    [[ $id =~ ^[a-p]{32}$ ]] || { echo "register.sh: $packed holds no extension ID" >&2; exit 1; }
+    [[ " ${EXTENSION_IDS[*]} " == *" $id "* ]] || origins+=("chrome-extension://$id/")
+  fi
   for id in "${EXTENSION_IDS[@]}"; do origins+=("chrome-extension://$id/"); done
   manifest allowed_origins "${origins[@]}" > "$scratch/manifest"
   for dir in "${chromium_dirs[@]}"; do put_file "$scratch/manifest" "$root$dir/$HOST_NAME.json" 0644; done

@@ -1,15 +1,19 @@
 // Debian's headless Chromium through playwright-core (given the browser's
-// path it downloads nothing); register.sh --profile puts the manifest.
+// path it downloads nothing); register.sh --profile puts the manifest. With
+// `extension: false, register: false` the browser has only what the system
+// gives it (an installed package, policy), as on a managed machine.
 import {execFileSync} from 'node:child_process';
 import {mkdtempSync} from 'node:fs';
 import {join} from 'node:path';
 import {chromium} from 'playwright-core';
 import {repository, extensionDir} from './browser_setup.mjs';
 
-export async function launchChromium(setup, {extension = true} = {}) {
-  const userData = mkdtempSync(join(setup.scratch, 'chromium-'));
-  execFileSync(join(repository, 'packaging/linux/register.sh'),
-               ['install', '--build', setup.build, '--token', setup.token, '--profile', userData], {env: setup.env});
+export async function launchChromium(setup, {extension = true, register = true, userData} = {}) {
+  userData ??= mkdtempSync(join(setup.scratch, 'chromium-'));
+  if (register) {
+    execFileSync(join(repository, 'packaging/linux/register.sh'),
+                 ['install', '--build', setup.build, '--token', setup.token, '--profile', userData], {env: setup.env});
+  }
   const context = await chromium.launchPersistentContext(userData, {
     executablePath: '/usr/bin/chromium',
     headless: true,
@@ -24,6 +28,7 @@ export async function launchChromium(setup, {extension = true} = {}) {
   const page = await context.newPage();
   return {
     hostManifest: join(userData, 'NativeMessagingHosts/com.quorvant.signing_host.json'),
+    context, userData,
     goto: (url) => page.goto(url),
     click: (selector) => page.click(selector, {timeout: 5000}),
     setFile: (selector, path) => page.setInputFiles(selector, path),
