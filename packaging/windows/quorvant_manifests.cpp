@@ -5,10 +5,12 @@
 // comma-separated lists. "path" names quorvant_host.exe relative to the
 // manifests, so they hold ASCII only. Exit code 0; 2 (nothing written) for a
 // malformed ID or usage; 1 when a file cannot be written.
+#include <algorithm>
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -20,7 +22,9 @@ std::vector<std::string> splitIds(const wchar_t* list, bool (*isValid)(std::wstr
   for (const wchar_t* c = list;; ++c) {
     if (*c == L',' || *c == L';' || *c == L'\0') {
       if (!isValid(id)) return {};
-      ids.emplace_back(id.begin(), id.end());  // ASCII only, checked
+      std::string ascii(id.begin(), id.end());  // ASCII only, checked
+      // The packed extension's ID comes first; an administrator may give it again.
+      if (std::find(ids.begin(), ids.end(), ascii) == ids.end()) ids.push_back(std::move(ascii));
       id.clear();
       if (*c == L'\0') return ids;
     } else if (*c != L' ') {

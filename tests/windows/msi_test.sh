@@ -5,6 +5,9 @@ set -uo pipefail
 msi=${1:?MSI} older=${2:?older MSI} wine=${3:?wine64} double_dir=${4:?folder of AvCryptMail.dll}
 version=${5:?version of the MSI}
 folder=$WINEPREFIX/drive_c/Program\ Files/Quorvant
+user_folder=$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Programs/Quorvant
+# The packed extension the MSI carries, always allowed first.
+packed=$(< "$(dirname "$msi")/extension/chromium-id")
 scratch=$(mktemp -d)
 trap '"$wine" msiexec /x "$msi" /qn >/dev/null 2>&1; rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/registry.sh"
@@ -20,14 +23,16 @@ msiexec() {
   return 1
 }
 fails() { ! "$@" > /dev/null; }
-registered_in() {  # hive, Chromium origins, Firefox IDs; on failure, what msiexec did
-  registered "$1" 'C:\Program Files\Quorvant\' "$folder" "" "$2" "$3" || { msi_log 'registry|component|feature'; return 1; }
+registered_in() {  # hive, Chromium origins after the packed one's, Firefox IDs[, Windows folder, its Linux path]
+  local machine='C:\Program Files\Quorvant\'
+  registered "$1" "${4:-$machine}" "${5:-$folder}" "" "[\"chrome-extension://$packed/\", ${2#[}" "$3" ||
+    { msi_log 'registry|component|feature'; return 1; }
 }
 
-host_answers() {  # as a browser starts it, with the test double's certificate
+host_answers() {  # as a browser starts it, with the test double's certificate; host folder
   python3 -c 'import struct, sys; d = sys.argv[1].encode(); sys.stdout.buffer.write(struct.pack("<I", len(d)) + d)' \
     '{"contentId":"1","data":{"requestAction":"getCertificate","containerName":"C1"}}' |
-    WINEPATH=$(windows_path "$double_dir") "$wine" "$folder/quorvant_host.exe" chrome-extension://x/ 2>/dev/null |
+    WINEPATH=$(windows_path "$double_dir") "$wine" "${1:-$folder}/quorvant_host.exe" chrome-extension://x/ 2>/dev/null |
     grep -q '"certificate":"Q0VSVDpDMQ=="'
 }
 
@@ -37,7 +42,16 @@ installed_versions() {  # of the products of this name, from the uninstall keys
   iconv -f UTF-16 -t UTF-8 "$scratch/uninstall.reg" | tr -d '\r' |
     awk -v RS= '/"DisplayName"="Quorvant signing host"/' | sed -n 's/^"DisplayVersion"="\(.*\)"$/\1/p'
 }
-nothing_left() { [[ ! -e $folder ]] && no_keys HKLM && no_keys HKCU && [[ -z $(installed_versions) ]]; }
+nothing_left() { [[ ! -e $folder && ! -e $user_folder ]] && no_keys HKLM && no_keys HKCU && [[ -z $(installed_versions) ]]; }
+# Per user: no file under either Program Files folder, none of the package's
+# keys in HKLM. (Wine's msiexec keeps its own record of the product in HKLM
+# whatever the scope; Windows keeps a per-user one under HKCU.)
+nothing_for_all() {
+  local written
+  written=$(find "$WINEPREFIX/drive_c/Program Files"* -newer "$scratch/before")
+  [[ -z $written ]] || { echo "# written: $written"; return 1; }
+  no_keys HKLM
+}
 uninstalls() { msiexec /x "$msi" "$@" && nothing_left; }
 
 echo "# per machine"
@@ -49,6 +63,7 @@ check "install with two extension IDs and a Firefox ID" \
 check "registers for every browser in HKLM with those IDs" registered_in HKLM "$origins" '["admin@example.org"]'
 check "and nothing in HKCU" no_keys HKCU
 check "the installed host answers" host_answers
+check "the packed extension lies in the install folder" test -s "$folder/extension/quorvant.crx" -a -s "$folder/extension/quorvant.xpi"
 rm -f "$folder/quorvant_host.exe"
 on_wine reg delete "HKLM\\Software\\Mozilla\\NativeMessagingHosts\\$host_name" /f
 # What "msiexec /fa" does; Wine's msiexec /f fails here.
@@ -57,11 +72,17 @@ check "puts back the host and the key, with the example extension's IDs" \
   registered_in HKLM '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
 check "uninstall leaves no file, key or product" uninstalls
 
-echo "# per user"
-check "install with ALLUSERS=\"\"" msiexec /i "$msi" ALLUSERS=
-check "registers in HKCU" registered_in HKCU '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
-check "and nothing in HKLM" no_keys HKLM
-check "uninstall leaves nothing" uninstalls ALLUSERS=
+for form in "ALLUSERS=2 MSIINSTALLPERUSER=1" "ALLUSERS="; do
+  echo "# per user: $form"
+  read -r -a properties <<< "$form"
+  touch "$scratch/before"
+  check "install" msiexec /i "$msi" "${properties[@]}"
+  check "into LocalAppData\\Programs, registered in HKCU" registered_in HKCU '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' \
+    '["signing@quorvant.example"]' "C:\\users\\$(id -un)\\AppData\\Local\\Programs\\Quorvant\\" "$user_folder"
+  check "nothing under Program Files or in HKLM" nothing_for_all
+  check "the installed host answers" host_answers "$user_folder"
+  check "uninstall leaves nothing" uninstalls "${properties[@]}"
+done
 
 echo "# upgrade"
 check "install the older version" msiexec /i "$older"
