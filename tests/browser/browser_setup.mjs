@@ -10,17 +10,20 @@ import {fileURLToPath} from 'node:url';
 export const repository = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 export const extensionDir = join(repository, 'extension');
 
-// Installs the host for a scratch user and makes the container "demo".
-export function prepareHome(build) {
+// Installs the host for a scratch user (or, `packaged`, uses the installed
+// package's) and makes the container "demo".
+export function prepareHome(build, {packaged = false} = {}) {
   const scratch = mkdtempSync(join(tmpdir(), 'quorvant-browser-'));
   const home = join(scratch, 'home');
   mkdirSync(home);
   const env = {...process.env, HOME: home, XDG_CONFIG_HOME: '', XDG_DATA_HOME: ''};
   delete env.QUORVANT_TOKEN_STORE;
   const token = process.env.QUORVANT_TEST_TOKEN || 'software';
-  execFileSync(join(repository, 'packaging/linux/register.sh'),
-               ['install', '--build', build, '--token', token], {env, stdio: 'inherit'});
-  const installed = join(home, '.local/lib/quorvant');
+  if (!packaged) {
+    execFileSync(join(repository, 'packaging/linux/register.sh'),
+                 ['install', '--build', build, '--token', token], {env, stdio: 'inherit'});
+  }
+  const installed = packaged ? '/usr/lib/quorvant' : join(home, '.local/lib/quorvant');
   if (token === 'software') {
     execFileSync(join(installed, 'quorvant_token'),
                  ['create', 'demo', '--no-passphrase', '--no-confirm', '--subject', '/CN=demo/O=Quorvant test'],
@@ -29,7 +32,7 @@ export function prepareHome(build) {
   return {scratch, home, env, installed, build, token};
 }
 
-export async function serveDemo() {
+export async function serveDemo(port = 0) {
   const types = {html: 'text/html', js: 'text/javascript', css: 'text/css'};
   const server = createServer((request, response) => {
     const name = request.url.split('?')[0].slice(1) || 'index.html';
@@ -38,7 +41,7 @@ export async function serveDemo() {
     response.writeHead(200, {'content-type': type + '; charset=utf-8'});
     response.end(readFileSync(join(extensionDir, 'demo', name)));
   });
-  await new Promise((done) => server.listen(0, '127.0.0.1', done));
+  await new Promise((done) => server.listen(port, '127.0.0.1', done));
   return {server, url: `http://127.0.0.1:${server.address().port}/`};
 }
 

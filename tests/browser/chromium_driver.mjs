@@ -1,16 +1,17 @@
 // Debian's headless Chromium through playwright-core (given the browser's
 // path it downloads nothing); register.sh --profile puts the manifest. With
-// `extension: false, register: false` the browser has only what the system
-// gives it (an installed package, policy), as on a managed machine.
+// `policy: true` the browser has only what the system gives it (a package's
+// manifests, the extension installed and updated by policy).
 import {execFileSync} from 'node:child_process';
 import {mkdtempSync} from 'node:fs';
 import {join} from 'node:path';
 import {chromium} from 'playwright-core';
 import {repository, extensionDir} from './browser_setup.mjs';
 
-export async function launchChromium(setup, {extension = true, register = true, userData} = {}) {
+export async function launchChromium(setup, {extension = true, policy = false, userData} = {}) {
   userData ??= mkdtempSync(join(setup.scratch, 'chromium-'));
-  if (register) {
+  extension &&= !policy;
+  if (!policy) {
     execFileSync(join(repository, 'packaging/linux/register.sh'),
                  ['install', '--build', setup.build, '--token', setup.token, '--profile', userData], {env: setup.env});
   }
@@ -18,8 +19,10 @@ export async function launchChromium(setup, {extension = true, register = true, 
     executablePath: '/usr/bin/chromium',
     headless: true,
     env: setup.env,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+    // Playwright's own switches would stop a policy's install and update.
+    ignoreDefaultArgs: ['--disable-extensions', '--disable-background-networking', '--disable-component-update'],
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-sync',
+           ...(policy ? [] : ['--disable-background-networking', '--disable-component-update']),
            ...(extension ? [`--disable-extensions-except=${extensionDir}`,
                             `--load-extension=${extensionDir}`] : [])],
   });

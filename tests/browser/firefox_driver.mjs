@@ -53,7 +53,7 @@ async function connectWhenUp(profile, browser) {
   throw new Error('Marionette did not answer');
 }
 
-export async function launchFirefox(setup, {extension = true} = {}) {
+export async function launchFirefox(setup, {extension = true, policy = false} = {}) {
   const profile = mkdtempSync(join(setup.scratch, 'firefox-'));
   const prefs = {'marionette.port': 0, 'browser.shell.checkDefaultBrowser': false,
                  'datareporting.policy.dataSubmissionEnabled': false, 'app.update.disabledForTesting': true,
@@ -65,7 +65,7 @@ export async function launchFirefox(setup, {extension = true} = {}) {
   const send = marionette(await connectWhenUp(profile, browser));
   await send('WebDriver:NewSession', {capabilities: {alwaysMatch: {acceptInsecureCerts: true}}});
   await send('WebDriver:SetTimeouts', {script: 600000});
-  if (extension) await send('Addon:Install', {path: extensionDir, temporary: true});
+  if (extension && !policy) await send('Addon:Install', {path: extensionDir, temporary: true});
   const find = async (selector) =>
     (await send('WebDriver:FindElement', {using: 'css selector', value: selector})).value[ELEMENT];
   return {

@@ -1,9 +1,12 @@
 // The demo page in headless Chromium or Firefox (QUORVANT_BROWSER) with the
 // software token, or the PKCS#11 one of 35-pkcs11.sh (QUORVANT_TEST_TOKEN):
 // a table of what a person does and sees, each signature judged by OpenSSL.
+// QUORVANT_POLICY=1 (15-debian.sh): a managed machine, the installed package's
+// host and the extension its policy installs, nothing loaded by the test.
 import {test, before, after} from 'node:test';
 import assert from 'node:assert/strict';
-import {mkdirSync, readFileSync, renameSync, rmSync, truncateSync, writeFileSync} from 'node:fs';
+import {execSync} from 'node:child_process';
+import {existsSync, mkdirSync, readFileSync, renameSync, rmSync, truncateSync, writeFileSync} from 'node:fs';
 import {randomBytes} from 'node:crypto';
 import {join} from 'node:path';
 import {prepareHome, serveDemo, opensslVerify, repository, hostProcesses} from './browser_setup.mjs';
@@ -15,7 +18,8 @@ const which = process.env.QUORVANT_BROWSER || 'chromium';
 const launch = {chromium: launchChromium, firefox: launchFirefox}[which];
 const pkcs11 = process.env.QUORVANT_TEST_TOKEN === 'pkcs11';
 const container = pkcs11 ? 'T1/ec' : 'demo';
-const shots = join(build, 'browser-screenshots', which + (pkcs11 ? '-pkcs11' : ''));
+const policy = process.env.QUORVANT_POLICY === '1';
+const shots = join(build, 'browser-screenshots', which + (pkcs11 ? '-pkcs11' : '') + (policy ? '-policy' : ''));
 let setup, demo, browser, stopped = [];
 
 const ask = (data) => browser.evaluate((request) => signingClient.request(request), data);
@@ -67,14 +71,28 @@ const closedControls = {open: true, container: true, file: true, sign: false, cl
 const openControls = {open: false, container: false, file: true, sign: true, close: true};
 const noControls = {open: false, container: false, file: false, sign: false, close: false};
 
+// The policy installs the extension seconds after the browser starts.
+async function extensionReady() {
+  for (let tries = 0; tries < 60; tries++) {
+    await browser.goto(demo.url);
+    await waitFor(settled);
+    if ((await text('status')).startsWith('Ready')) return;
+    await new Promise((wake) => setTimeout(wake, 500));
+  }
+}
+const newer = process.env.QUORVANT_NEWER_VERSION;
+const chromiumHas = (version) => existsSync(join(browser.userData, 'Default/Extensions',
+    readFileSync('/usr/share/quorvant/extension/chromium-id', 'utf8').trim(), `${version}_0`));
+
 // Each row: act, status, usable controls, check; `token` rows also run with
-// PKCS#11, whose session asks for the PIN once (the check's request again).
+// PKCS#11, whose session asks for the PIN once (the check's request again),
+// `policy` rows on the managed machine, `policyOnly` ones (of a browser) only there.
 const scenarios = [
-  {name: 'ready', token: true, status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
-  {name: 'opened', token: true, act: open, status: /^The key container is open\./,
+  {name: 'ready', token: true, policy: true, status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
+  {name: 'opened', token: true, policy: true, act: open, status: /^The key container is open\./,
    controls: openControls, check: async () =>
      assert.equal(await text('subject'), pkcs11 ? 'CN=ec, O=Token T1' : 'CN=demo, O=Quorvant test')},
-  {name: 'signed', token: true, act: () => sign(contract()), status: /^contract\.txt is signed\.$/, check: () => {
+  {name: 'signed', token: true, policy: true, act: () => sign(contract()), status: /^contract\.txt is signed\.$/, check: () => {
     if (pkcs11) assert.equal(readFileSync(process.env.PINENTRY_LOG, 'utf8').match(/^GETPIN$/gm).length, 1);
     return verify(contract());
   }},
@@ -93,8 +111,8 @@ const scenarios = [
   {name: 'host-gone', act: () => stopHost('SIGKILL'), controls: closedControls,
    status: /^Signing failed: The signing host stopped: .+ Open your key container again\.$/,
    check: async () => assert.equal(await text('subject'), 'none yet')},
-  // Without a host gone, the container is still open.
-  {name: 'closed', token: true, act: async () => { if (!pkcs11) await open(); await waitFor(settled); await browser.click('#close'); },
+  // Opened again when a row before ended its host.
+  {name: 'closed', token: true, policy: true, act: async () => { if ((await enabled()).open) await open(); await waitFor(settled); await browser.click('#close'); },
    status: /^The key container is closed\.$/, controls: closedControls},
   {name: 'time-limit', act: async () => {
     await browser.goto(demo.url + '?seconds=2');
@@ -118,14 +136,25 @@ const scenarios = [
     await browser.goto(demo.url);
   }, status: /^The Quorvant signing extension is not installed or not enabled for this page\.$/,
   controls: noControls},
+  // The same package one version higher: the installed extension's update URL brings the newer one.
+  {name: 'newer-package', policyOnly: 'chromium', act: async () => {
+    assert.ok(chromiumHas(process.env.QUORVANT_VERSION), 'the packaged version is installed');
+    const {userData} = browser;
+    await browser.close();
+    execSync(process.env.QUORVANT_UPGRADE);
+    browser = await launch(setup, {policy, userData});
+    for (let tries = 0; tries < 600 && !chromiumHas(newer); tries++) await new Promise((wake) => setTimeout(wake, 100));
+    await extensionReady();
+  }, status: /^Ready\./, check: () => assert.ok(chromiumHas(newer), 'the newer version replaced it')},
 ];
+const runs = (row) => policy ? row.policy || [true, which].includes(row.policyOnly) : !row.policyOnly && (row.token || !pkcs11);
 
 before(async () => {
   mkdirSync(shots, {recursive: true});
-  setup = prepareHome(build);
-  demo = await serveDemo();
-  browser = await launch(setup);
-  await browser.goto(demo.url);
+  setup = prepareHome(build, {packaged: policy});
+  demo = await serveDemo(Number(process.env.QUORVANT_DEMO_PORT || 0));
+  browser = await launch(setup, {policy});
+  await (policy ? extensionReady() : browser.goto(demo.url));
 });
 
 after(async () => {
@@ -135,7 +164,7 @@ after(async () => {
   if (setup) rmSync(setup.scratch, {recursive: true, force: true});
 });
 
-for (const row of scenarios.filter((row) => row.token || !pkcs11)) {
+for (const row of scenarios.filter(runs)) {
   test(`${which}: ${row.name}`, async () => {
     if (row.act) await row.act();
     await waitFor(row.until || settled);

@@ -6,8 +6,7 @@ msi=${1:?MSI} older=${2:?older MSI} wine=${3:?wine64} double_dir=${4:?folder of 
 version=${5:?version of the MSI}
 folder=$WINEPREFIX/drive_c/Program\ Files/Quorvant
 user_folder=$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Programs/Quorvant
-# The packed extension the MSI carries, always allowed first.
-packed=$(< "$(dirname "$msi")/extension/chromium-id")
+packed=$(< "$(dirname "$msi")/extension/chromium-id")  # the packed extension, always allowed first
 scratch=$(mktemp -d)
 trap '"$wine" msiexec /x "$msi" /qn >/dev/null 2>&1; rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/registry.sh"
@@ -29,7 +28,7 @@ registered_in() {  # hive, Chromium origins after the packed one's, Firefox IDs[
     { msi_log 'registry|component|feature'; return 1; }
 }
 
-host_answers() {  # as a browser starts it, with the test double's certificate; host folder
+host_answers() {  # as a browser starts it, with the test double's certificate[; host folder]
   python3 -c 'import struct, sys; d = sys.argv[1].encode(); sys.stdout.buffer.write(struct.pack("<I", len(d)) + d)' \
     '{"contentId":"1","data":{"requestAction":"getCertificate","containerName":"C1"}}' |
     WINEPATH=$(windows_path "$double_dir") "$wine" "${1:-$folder}/quorvant_host.exe" chrome-extension://x/ 2>/dev/null |
@@ -43,15 +42,9 @@ installed_versions() {  # of the products of this name, from the uninstall keys
     awk -v RS= '/"DisplayName"="Quorvant signing host"/' | sed -n 's/^"DisplayVersion"="\(.*\)"$/\1/p'
 }
 nothing_left() { [[ ! -e $folder && ! -e $user_folder ]] && no_keys HKLM && no_keys HKCU && [[ -z $(installed_versions) ]]; }
-# Per user: no file under either Program Files folder, none of the package's
-# keys in HKLM. (Wine's msiexec keeps its own record of the product in HKLM
-# whatever the scope; Windows keeps a per-user one under HKCU.)
-nothing_for_all() {
-  local written
-  written=$(find "$WINEPREFIX/drive_c/Program Files"* -newer "$scratch/before")
-  [[ -z $written ]] || { echo "# written: $written"; return 1; }
-  no_keys HKLM
-}
+# Per user: nothing new under Program Files, none of the package's keys in HKLM
+# (Wine's msiexec records the product itself in HKLM whatever the scope).
+nothing_for_all() { ! find "$WINEPREFIX/drive_c/Program Files"* -newer "$scratch/before" | grep . && no_keys HKLM; }
 uninstalls() { msiexec /x "$msi" "$@" && nothing_left; }
 
 echo "# per machine"
