@@ -19,10 +19,8 @@ export function prepareHome(build, {packaged = false} = {}) {
   const env = {...process.env, HOME: home, XDG_CONFIG_HOME: '', XDG_DATA_HOME: ''};
   delete env.QUORVANT_TOKEN_STORE;
   const token = process.env.QUORVANT_TEST_TOKEN || 'software';
-  if (!packaged) {
-    execFileSync(join(repository, 'packaging/linux/register.sh'),
-                 ['install', '--build', build, '--token', token], {env, stdio: 'inherit'});
-  }
+  if (!packaged) execFileSync(join(repository, 'packaging/linux/register.sh'),
+                              ['install', '--build', build, '--token', token], {env, stdio: 'inherit'});
   const installed = packaged ? '/usr/lib/quorvant' : join(home, '.local/lib/quorvant');
   if (token === 'software') {
     execFileSync(join(installed, 'quorvant_token'),

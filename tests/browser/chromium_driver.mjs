@@ -1,7 +1,6 @@
 // Debian's headless Chromium through playwright-core (given the browser's
-// path it downloads nothing); register.sh --profile puts the manifest. With
-// `policy: true` the browser has only what the system gives it (a package's
-// manifests, the extension installed and updated by policy).
+// path it downloads nothing); register.sh --profile puts the manifest, or with
+// `policy` the installed package does and the browser's policy the extension.
 import {execFileSync} from 'node:child_process';
 import {mkdtempSync} from 'node:fs';
 import {join} from 'node:path';
@@ -11,10 +10,8 @@ import {repository, extensionDir} from './browser_setup.mjs';
 export async function launchChromium(setup, {extension = true, policy = false, userData} = {}) {
   userData ??= mkdtempSync(join(setup.scratch, 'chromium-'));
   extension &&= !policy;
-  if (!policy) {
-    execFileSync(join(repository, 'packaging/linux/register.sh'),
-                 ['install', '--build', setup.build, '--token', setup.token, '--profile', userData], {env: setup.env});
-  }
+  if (!policy) execFileSync(join(repository, 'packaging/linux/register.sh'),
+                            ['install', '--build', setup.build, '--token', setup.token, '--profile', userData], {env: setup.env});
   const context = await chromium.launchPersistentContext(userData, {
     executablePath: '/usr/bin/chromium',
     headless: true,
@@ -31,7 +28,7 @@ export async function launchChromium(setup, {extension = true, policy = false, u
   const page = await context.newPage();
   return {
     hostManifest: join(userData, 'NativeMessagingHosts/com.quorvant.signing_host.json'),
-    context, userData,
+    userData,
     goto: (url) => page.goto(url),
     click: (selector) => page.click(selector, {timeout: 5000}),
     setFile: (selector, path) => page.setInputFiles(selector, path),
