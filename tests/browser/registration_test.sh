@@ -23,8 +23,8 @@ host=$scratch/home/.local/lib/quorvant/quorvant_host
 check "a second install changes nothing" test "$first" == "$(listing "$scratch/home")"
 for dir in .config/chromium/NativeMessagingHosts .config/google-chrome/NativeMessagingHosts \
            .config/microsoft-edge/NativeMessagingHosts; do
-  check "manifest in $dir" manifest_names_host \
-    "$scratch/home/$dir/com.quorvant.signing_host.json" "$host" allowed_origins
+  check "manifest in $dir allows the packed extension" manifest_names_host \
+    "$scratch/home/$dir/com.quorvant.signing_host.json" "$host" allowed_origins "chrome-extension://$(< "$build/extension/chromium-id")/"
 done
 check "the installed host's run path is \$ORIGIN alone" \
   test "$(readelf -d "$host" | grep -E 'R(UN)?PATH')" == ' 0x000000000000001d (RUNPATH)            Library runpath: [$ORIGIN]'
