@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/status.h"
+
 // Data files: request content staged on disk for signing, named
 // "Quorvant_" + 7 random characters + ".bin". Paths are UTF-16 and end in the
 // platform's separator when they name a directory; an empty path means that
@@ -15,6 +17,9 @@ inline constexpr const char16_t* kDefaultDataDirectoryName = u"vorna_data_signed
 // tell that folder), created when missing. Empty when the POSIX private
 // folder cannot be used: then there is nowhere to stage.
 std::u16string defaultDataDirectory();
+// The same; `status` says why the temporary folder cannot be used (the
+// result is then empty) or why the directory could not be created.
+std::u16string defaultDataDirectory(platform::Status& status);
 
 // Decodes the Base64 `content` into a new data file in `directory` and
 // returns its full path; the file is closed and holds exactly the decoded

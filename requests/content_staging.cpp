@@ -11,15 +11,20 @@ std::u16string stageContentFile(const JsonValue& request) {
   if (content == nullptr || !content->isString()) return {};
 
   std::u16string directory = getWorkingDirectory(request);
+  platform::Status status;
   if (!directory.empty()) {
     if (directory.back() != platform::kPathSeparator) directory += platform::kPathSeparator;
-    platform::createDirectory(toPath(directory));
+    status = platform::createDirectory(toPath(directory));
   } else {
-    directory = defaultDataDirectory();
+    directory = defaultDataDirectory(status);
     if (directory.empty()) {
-      LOG_ERROR << u"Error open file " << kDefaultDataDirectoryName;
+      LOG_ERROR << u"Error open file " << kDefaultDataDirectoryName << u": " << status.text();
       return {};
     }
+  }
+  // Staging goes on: the file's creation then fails with its own record.
+  if (!status.ok()) {
+    LOG_ERROR << u"Error create directory " << directory << u": " << status.text();
   }
   return createDataFile(directory, content->asString());
 }

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "logging/log.h"
-#include "platform/error_text.h"
 #include "platform/file_system.h"
 #include "requests/content_staging.h"
 #include "requests/request_fields.h"
@@ -20,9 +19,9 @@ class StagedFile {
   explicit StagedFile(std::u16string path) : path_(std::move(path)) {}
   ~StagedFile() {
     if (path_.empty()) return;
-    if (!platform::removeFile(toPath(path_))) {
-      const std::string cause = platform::lastErrorText();
-      LOG_ERROR << u"Error delete file " << path_ << u": " << cause;
+    const platform::Status status = platform::removeFile(toPath(path_));
+    if (!status.ok()) {
+      LOG_ERROR << u"Error delete file " << path_ << u": " << status.text();
     }
   }
   StagedFile(const StagedFile&) = delete;
@@ -91,13 +90,15 @@ std::u16string tooLargeResponse(const std::u16string& contentId, const std::u16s
 std::u16string processingMessage(std::u16string message) {
   // The tree holds all it needs; the text can be a large Base64 request,
   // whose memory the content member takes over.
-  std::unique_ptr<JsonValue> request = JsonValue::parse(std::move(message));
+  JsonParseFailure failure;
+  std::unique_ptr<JsonValue> request = JsonValue::parse(std::move(message), failure);
   if (!request) {
-    LOG_ERROR << u"JSON failed to parse";
+    LOG_ERROR << u"JSON failed to parse at offset "
+              << static_cast<unsigned long long>(failure.offset) << u": " << failure.reason;
     return {};
   }
   if (!request->isObject()) {
-    LOG_ERROR << u"The root element is not an object";
+    LOG_ERROR << u"The root element is not an object: its type is " << request->type();
     return {};
   }
   std::u16string result, description, signature, certificate;

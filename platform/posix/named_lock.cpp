@@ -15,16 +15,21 @@ namespace platform {
 // when its holder dies, so a crashed host never blocks the others.
 NamedLock::NamedLock(const char* name) {
   // Without a private folder there is no lock file that others cannot hold.
-  std::optional<Path> folder = temporaryPath();
-  if (!folder) return;
-  Path path = *folder + name + ".lock";
+  Path folder;
+  status_ = temporaryPath(folder);
+  if (!status_.ok()) return;
+  Path path = folder + name + ".lock";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  int status;
+  if (fd < 0) {
+    status_ = Status::lastError("take lock", "open", path);
+    return;
+  }
+  int result;
   do {
-    status = flock(fd, LOCK_EX);
-  } while (status != 0 && errno == EINTR);
-  if (status != 0) {
+    result = flock(fd, LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    status_ = Status::lastError("take lock", "flock", path);
     ::close(fd);
     return;
   }

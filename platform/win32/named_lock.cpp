@@ -10,10 +10,17 @@ NamedLock::NamedLock(const char* name) {
   // The names are plain ASCII: each byte is its own UTF-16 unit.
   std::u16string wideName(name, name + std::char_traits<char>::length(name));
   HANDLE mutex = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(wideName.c_str()));
-  if (mutex == nullptr) return;
+  if (mutex == nullptr) {
+    status_ = Status::lastError("take lock", "CreateMutexW", wideName);
+    return;
+  }
   // An abandoned mutex (its holder died) is owned by us all the same.
   DWORD result = WaitForSingleObject(mutex, INFINITE);
   if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
+    status_ = result == WAIT_FAILED
+                  ? Status::lastError("take lock", "WaitForSingleObject", wideName)
+                  : Status("take lock", "WaitForSingleObject", wideName,
+                           "wait result " + std::to_string(result));
     CloseHandle(mutex);
     return;
   }
