@@ -14,7 +14,8 @@ namespace {
 // Serves one frame whose length was already read.
 void serveMessage(std::uint32_t length) {
   if (length > kMaxFrameBytes) {
-    LOG_MAIN(error) << u"Message too large, skipped: " << length;
+    LOG_MAIN(error) << u"Message too large, skipped: " << length << u" bytes exceed the limit of "
+                    << kMaxFrameBytes;
     discardMessage(length);
     return;
   }

@@ -119,7 +119,7 @@ void JsonReader::fail(const char* reason, const char16_t* at) {
 
 std::unique_ptr<JsonValue> JsonReader::parseDocument() {
   if (!skipWhitespace()) {
-    fail("no value");
+    fail(kEndOfText);
     return nullptr;
   }
   auto value = parseValue();

@@ -130,7 +130,9 @@ std::u16string buildResponse(JsonValue& request, const std::u16string& result,
   std::size_t answerBytes =
       answer.size() * 3 <= kMaxAnswerBytes ? 0 : utf8Length(answer, LoneSurrogate::kThrow);
   if (answerBytes > kMaxAnswerBytes) {
-    LOG_ERROR << u"Answer too large: " << static_cast<unsigned long long>(answerBytes);
+    LOG_ERROR << u"Answer too large: " << static_cast<unsigned long long>(answerBytes)
+              << u" bytes exceed the browser's limit of "
+              << static_cast<unsigned long long>(kMaxAnswerBytes);
     return tooLargeResponse(contentId, action, actionIsString, answerBytes);
   }
   return answer;
@@ -159,7 +161,7 @@ void processingMessage(const JsonValue& request, std::u16string& result,
     } else {
       result = u"error";
       description = u"Bad parameter handleProvider in action closeCryptoProvider";
-      LOG_ERROR << description;
+      LOG_ERROR << description << u": the request's data has no number handleProvider";
     }
   } else {
     result = u"error";

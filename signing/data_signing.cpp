@@ -48,7 +48,7 @@ bool DataSigned::signData(std::uint32_t handle, const std::u16string& containerN
   LOG_DEBUG << u"Use handle provider: " << (useHandle ? u"yes" : u"no");
   if (path.empty()) {
     description = u"Bad parameter fileData in action getSignature";
-    LOG_ERROR << u"signData: " << description;
+    LOG_ERROR << u"signData: " << description << u": no file path given and none staged";
     return false;
   }
 

@@ -62,6 +62,36 @@ TEST(JsonParse, AcceptsAndRejectsDocuments) {
   }
 }
 
+// A failure names the code unit where the text stopped making sense and why; a large string that
+// took the text's memory over does not shift the offset.
+TEST(JsonParse, FailuresSayWhereAndWhy) {
+  const std::u16string large = u"[\"" + std::u16string(70000, u'a') + u"\",?]";
+  const std::tuple<std::u16string, std::size_t, std::string> cases[] = {
+      {u"  ", 2, "unexpected end of text"},
+      {u"[1] x", 4, "text after the value"},
+      {u"[1,?]", 3, "no value starts with this character"},
+      {large, 70004, "no value starts with this character"},
+      {nestedArrays(513), 512, "nesting deeper than 512 levels"},
+      {u"-x", 1, "digit expected"},
+      {u"1.e", 2, "digit expected after the decimal point"},
+      {u"1e+x", 3, "digit expected in the exponent"},
+      {u"\"a\x01\"", 2, "control character in a string"},
+      {u"\"\\u12G4\"", 5, "four hex digits expected"},
+      {u"\"\\x\"", 2, "no such escape"},
+      {u"[1 2]", 3, "',' or ']' expected"},
+      {u"{\"a\":1 \"b\"", 7, "',' or '}' expected"},
+      {u"{a:1}", 1, "member name expected"},
+      {u"{\"a\" 1}", 5, "':' expected"},
+  };
+  for (const auto& [input, offset, reason] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(input.substr(0, 60)));
+    JsonParseFailure failure;
+    EXPECT_EQ(JsonValue::parse(std::u16string(input), failure), nullptr);
+    EXPECT_EQ(failure.offset, offset);
+    EXPECT_EQ(failure.reason ? failure.reason : "", reason);
+  }
+}
+
 // Expected values of the edge rows were computed on the x87 unit with 53-bit precision
 // control, following the reader's steps; compared bit for bit, so the sign of zero counts.
 TEST(JsonParse, ReadsNumbersDigitByDigitWithTheOriginalsRounding) {

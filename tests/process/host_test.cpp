@@ -381,6 +381,39 @@ TEST_F(HostStreams, AnotherUsersLockAndFolderNeitherBlockNorReceive) {
   EXPECT_EQ(std::vector<std::string>{}, temp_.entries(temp_.hostFolder()));
 }
 
+// The host with its log on answers as ever, and each error record says why.
+TEST_F(HostStreams, ErrorRecordsNameTheirCause) {
+  if (hostIsLaunched()) GTEST_SKIP() << "the logging host is a Linux build";
+  const std::string t = tempPath(), work = t + "/file/w/";
+  writeFile(t + "/file", "x");
+  HostProcess host(environment(), hostPath() + "_debug_log");
+  ASSERT_TRUE(host.writeFrame("[1,?]") &&
+              host.writeFrame(signRequest(
+                  "C1", R"("contentFile":"aGk=","workingDirectory":")" + work + "\"")) &&
+              host.writeFrame(signRequest("C1", R"("fileDataPath":")" + t + "\"")));
+  host.closeInput();
+  EXPECT_EQ(signAnswer("C1", kNoData, work), replaced(host.readFrame().value_or(""), "\\/", "/"));
+  EXPECT_EQ(
+      signAnswer("C1", R"("description":"Error open file data","fileDataPath":")" + t + "\","),
+      replaced(host.readFrame().value_or(""), "\\/", "/"));
+  EXPECT_EQ(0, host.waitForExit());
+  std::string log;
+  for (const auto& name : temp_.entries(temp_.hostFolder())) {
+    std::ifstream in(temp_.hostPath() + "/" + name);
+    if (name.rfind("Quorvant_", 0) == 0) log.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  const std::string records[] = {
+      "[processingMessage@] JSON failed to parse at offset 3: no value starts with this character",
+      "[stageContentFile@] Error create directory " + work + ": create directory: mkdir(" + work +
+          "): Not a directory (errno 20)",
+      ": create file: open(" + work + "Quorvant_",
+      "[vorna::DataSigned::signData@] Error open file data: " + t + ": open file: fstat(" + t +
+          "): a directory, not a regular file"};
+  const std::string text = std::regex_replace(log, std::regex("@\\d+\\]"), "@]");
+  for (const std::string& record : records)
+    EXPECT_NE(text.find(record), std::string::npos) << record << "\n" << log;
+}
+
 // The log name is drawn under one named mutex at start-up, every data file
 // under the other; a holder of either (named_mutex_holder.exe, in the same
 // Wine prefix) stops the host there, a holder of another name does not.
