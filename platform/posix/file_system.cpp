@@ -19,7 +19,7 @@ constexpr const char* kTemporaryFolder = "temporary folder";
 
 std::string octal(unsigned mode) {
   char text[8];
-  std::snprintf(text, sizeof text, "%04o", mode & 07777);
+  (void)std::snprintf(text, sizeof text, "%04o", mode & 07777);
   return text;
 }
 
