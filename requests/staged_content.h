@@ -10,9 +10,11 @@
 // random letters and digits, good only inside this process and only until
 // the file is signed or removed; it never names a path. Texts are UTF-16.
 
-// The largest staged file, in bytes: what the 32-bit host can still sign,
-// with a margin (signing reads the whole file into memory, and the library
-// makes its own copy, within 2 GiB of address space).
+// The largest staged file, in bytes: what the 32-bit host can still sign.
+// Signing reads the whole file into memory and the library makes its own
+// copy; in an empty 2 GiB address space that reaches 1010 MiB
+// (bench/qemu_sign_peak.py --largest), but a Windows process's space is
+// split by its DLLs, so two blocks of half that is what can be counted on.
 inline constexpr std::uint64_t kMaxStagedBytes = 512ull * 1024 * 1024;
 
 // What a "stageContent" answer reports: the staged file's name (empty when
