@@ -105,7 +105,6 @@ std::unique_ptr<Staging> createStaging(const JsonValue& request) {
 
 bool appendPart(const JsonValue& request, const std::u16string& text,
                 std::unique_ptr<Staging>& staging, std::u16string& description) {
-  if (staging && staging->ended) return fail(description, kEnded);
   if (text.size() % 4 != 0) return fail(description, kBadBase64);
   // Known before decoding: a part past the limit is refused unread.
   const std::uint64_t partBytes = text.size() / 4 * 3 - paddingOf(text);
@@ -114,6 +113,7 @@ bool appendPart(const JsonValue& request, const std::u16string& text,
     return fail(description, u"Content too large: a staged file holds at most " +
                                  utf8ToWide(std::to_string(kMaxStagedBytes)) + u" bytes");
   }
+  if (staging && staging->ended) return fail(description, kEnded);
   bool exact = true;
   std::vector<std::uint8_t> bytes = base64DecodeWide(text, exact);
   // The decoder stops at the first character outside the alphabet: only a
