@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <tuple>
+
+#include "requests/processing_message.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -57,6 +61,18 @@ TEST(StringReaders, DefaultToEmptyForMissingOrMistypedMembers) {
     EXPECT_EQ(getWorkingDirectory(*request), c.directory);
     EXPECT_EQ(getFileDataPath(*request), c.path);
   }
+}
+
+// The page never learns the name of a part whose answer is replaced for its
+// size, so nothing may stay staged until the input ends.
+TEST(StageContent, PartWhoseAnswerIsTooLargeIsNotKept) {
+  TempDir temp;
+  const std::string request =
+      R"({"data":{"requestAction":"stageContent","contentFile":"aGVs","workingDirectory":")" +
+      temp.path() + R"(","pad":")" + std::string(kMaxAnswerBytes, 'x') + "\"}}";
+  const std::u16string answer = processingMessage(std::u16string(request.begin(), request.end()));
+  EXPECT_NE(std::u16string::npos, answer.find(u"Answer too large")) << answer.size();
+  EXPECT_EQ(std::vector<std::string>{}, temp.entries());
 }
 
 }  // namespace
