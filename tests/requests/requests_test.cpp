@@ -1,12 +1,18 @@
 #include "requests/request_fields.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <memory>
 #include <string>
 #include <tuple>
 
 #include "requests/processing_message.h"
+#include "requests/staged_content.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -73,6 +79,32 @@ TEST(StageContent, PartWhoseAnswerIsTooLargeIsNotKept) {
   const std::u16string answer = processingMessage(std::u16string(request.begin(), request.end()));
   EXPECT_NE(std::u16string::npos, answer.find(u"Answer too large")) << answer.size();
   EXPECT_EQ(std::vector<std::string>{}, temp.entries());
+}
+
+// As on a full disk: files may not grow past 4 bytes, so the second part
+// fails, says why and takes the staged file with it.
+TEST(StageContent, PartThatCannotBeWrittenRemovesItsFile) {
+  TempDir temp;
+  const auto stageTwoParts = [&temp] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4, 4};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    StagedProgress progress;
+    std::u16string description;
+    const bool first = stageContent(*JsonValue::parse(uR"({"data":{"contentFile":"aGVs",)"
+                                                      uR"("workingDirectory":")" +
+                                                      temp.widePath() + u"\"}}"),
+                                    progress, description);
+    const bool second =
+        stageContent(*JsonValue::parse(uR"({"data":{"contentFile":"aGVs","stagedContent":")" +
+                                       progress.name + u"\"}}"),
+                     progress, description);
+    return first && !second && description.rfind(u"Error write data file: ", 0) == 0 &&
+                   temp.entries().empty()
+               ? 0
+               : 1;
+  };
+  EXPECT_EXIT(::_exit(stageTwoParts()), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
