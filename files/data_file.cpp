@@ -54,6 +54,21 @@ std::u16string defaultDataDirectory(platform::Status& status) {
   return directory;
 }
 
+std::u16string createOpenDataFile(const std::u16string& directory, platform::NewFile& file) {
+  platform::NamedLock lock("quorvantCreateDataFileLock");
+  if (!lock.status().ok()) {
+    LOG_ERROR << u"Error lock quorvantCreateDataFileLock, running unlocked: "
+              << lock.status().text();
+  }
+  platform::Path path;
+  platform::Status status = createFreshFile(toPath(directory), path, file);
+  if (!status.ok()) {
+    LOG_ERROR << u"Error open file " << pathText(path) << u": " << status.text();
+    return {};
+  }
+  return pathText(path);
+}
+
 std::u16string createDataFile(const std::u16string& directory, const std::u16string& content) {
   if (content.empty()) {
     LOG_ERROR << u"Encoded file content is empty...";
