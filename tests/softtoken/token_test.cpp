@@ -12,13 +12,14 @@
 #include "tests/support/temp_dir.h"
 #include "tools/self_signed.h"
 #include "vendor/av_crypt_mail.h"
-#include "vendor/softtoken/container_store.h"
-#include "vendor/softtoken/openssl_ptr.h"
-#include "vendor/softtoken/token_status.h"
+#include "vendor/tokens/openssl_ptr.h"
+#include "vendor/tokens/software/container_store.h"
+#include "vendor/tokens/token_status.h"
 
 namespace {
 
-using namespace softtoken;
+using namespace tokens;
+using namespace tokens::software;
 
 TempDir store;
 
@@ -77,7 +78,7 @@ TEST_F(TokenTest, LoginNeedsAStartupAndAUsableContainerAndErrorsHaveTexts) {
   EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
   EXPECT_EQ(kNotInitialised, AvCmInit(AVCMF_SHUTDOWN));
 
-  for (std::uint32_t status = kNotInitialised; status <= kNoAnswer; ++status) {
+  for (std::uint32_t status = kNotInitialised; status <= kTokenFailed; ++status) {
     EXPECT_FALSE(errorText(status).empty()) << std::hex << status;
   }
   char buffer[8];

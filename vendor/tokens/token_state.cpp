@@ -1,13 +1,11 @@
-#include "vendor/softtoken/token_state.h"
+#include "vendor/tokens/token_state.h"
 
 #include <cstring>
 #include <limits>
 
-#include "vendor/softtoken/container_consent.h"
-#include "vendor/softtoken/container_store.h"
-#include "vendor/softtoken/token_status.h"
+#include "vendor/tokens/token_status.h"
 
-namespace softtoken {
+namespace tokens {
 
 std::uint32_t copyOut(const Bytes& bytes, void* buffer, std::uint32_t& length) {
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return failWith(kOutOfMemory);
@@ -43,21 +41,15 @@ std::uint32_t TokenState::shutdown() {
   return kOk;
 }
 
-// The container is read, and the person asked, outside the lock: other
-// sessions go on meanwhile.
-std::uint32_t TokenState::login(const std::string& container, std::uint32_t& provider) {
+// The backend finds the credential, and asks the person, outside the lock:
+// other sessions go on meanwhile.
+std::uint32_t TokenState::login(const char* name, std::uint32_t& provider) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (startups_ == 0) return failWith(kNotInitialised);
   }
-  std::string store = defaultStoreDirectory();
-  if (store.empty()) return failWith(kNoStore);
-  std::string name = container;
-  if (name.empty()) {
-    if (std::uint32_t status = defaultContainerName(store, name)) return status;
-  }
-  auto credential = std::make_shared<Credential>();
-  if (std::uint32_t status = unlockContainer(store, name, *credential)) return status;
+  std::shared_ptr<const Credential> credential;
+  if (std::uint32_t status = backend_.open(name, credential)) return status;
   std::lock_guard<std::mutex> lock(mutex_);
   provider = nextHandle();
   sessions_[provider] = std::move(credential);
@@ -104,8 +96,9 @@ std::uint32_t TokenState::signMessage(std::uint32_t handle) {
   std::lock_guard<std::mutex> lock(found->mutex);
   if (found->isSigned) return failWith(kMessageAlreadySigned);
   std::string error;
+  std::unique_lock<std::mutex> keys = backend_.useKeys();
   if (!signDetached(*found->credential, found->data, found->length, found->signedBytes, error)) {
-    return failWith(kSigningFailed, error);
+    return backend_.keyFailed(*found->credential, failWith(kSigningFailed, error));
   }
   found->isSigned = true;
   return kOk;
@@ -123,7 +116,7 @@ std::uint32_t TokenState::openCertificate(std::uint32_t provider, std::uint32_t&
   auto credential = session(provider);
   if (!credential) return failWith(kBadHandle);
   auto der = std::make_shared<const Bytes>(certificateDer(credential->certificate.get()));
-  if (der->empty()) return failWith(kContainerUnreadable, "the certificate cannot be encoded");
+  if (der->empty()) return failWith(kTokenFailed, "the certificate cannot be encoded");
   std::lock_guard<std::mutex> lock(mutex_);
   certificate = nextHandle();
   certificates_[certificate] = std::move(der);
@@ -150,4 +143,4 @@ std::uint32_t TokenState::closeHandle(std::uint32_t handle) {
   return kOk;
 }
 
-}  // namespace softtoken
+}  // namespace tokens
