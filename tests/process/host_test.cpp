@@ -34,11 +34,15 @@ struct Row {
   std::string files = "";
   Environment environment = {};  // for the host
   std::string raw = "";          // bytes sent after the frames
+  unsigned flags = 0;            // kBrowserGone, kWineOnly
 };
-// Rows named "Windows..." (drives, backslashes, devices) run under Wine only.
+// The browser stopped listening: the host's answer stream is closed at once.
+constexpr unsigned kBrowserGone = 1;
+// Windows paths (drives, backslashes, devices): the row runs under Wine only.
+constexpr unsigned kWineOnly = 2;
 bool runsHere(const Row& row) {
   if (hostIsLaunched()) return row.files.find("$H") == std::string::npos;
-  return std::string(row.name).rfind("Windows", 0) != 0;
+  return (row.flags & kWineOnly) == 0;
 }
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -196,12 +200,15 @@ const Row kRows[] = {
      repeated(kCertCalls, 2),
      "",
      {"AVCM_FAKE_STDOUT=vendor chatter"}},
-    // Rows named "Unheard...": the browser stopped listening; all is still served.
+    // The browser stopped listening; all is still served.
     {"UnheardRequestsAreServedToTheEnd",
      {kCert, signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work")"), kCert},
      {},
      std::string(kCertCalls) + " " + kSignCalls + " " + kCertCalls,
-     "work/"},
+     "work/",
+     {},
+     "",
+     kBrowserGone},
     // The length prefix counts UTF-8 bytes; answers keep the requests' order.
     {"AnswerLengthsAndTheBrowserLimit",
      {u8R"({"contentId":"Ж€😀","data":{"requestAction":"getCertificate","containerName":"C1",)"
@@ -241,6 +248,14 @@ const Row kRows[] = {
      std::string(kSignCalls) + " " + repeated(kSignFails, 2) +
          " Init1 Login GetErrorInfo exit startups=1 sessions=0 messages=0 certificates=0",
      "work/"},
+    // Handles the library would not close are still open when the input ends.
+    {"InputEndsWithHandlesLeftOpen",
+     {kCert, signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work")")},
+     {kCertAnswer, signAnswer("C1", "", R"($T\/work)", signatureOf("C1", "hello"))},
+     std::string(kCertCalls) + " " + kSignCalls +
+         " exit startups=0 sessions=0 messages=1 certificates=1",
+     "work/",
+     {"AVCM_FAKE_FAULTS=AvCmCloseHandle=0x104"}},
     // A runtime folder that does not exist is passed over for TMPDIR.
     {"StagedInTheDefaultDirectory",
      {signRequest("C1", ""), signRequest("C1", R"("contentFile":" aGVsbG8=")"),
@@ -259,7 +274,10 @@ const Row kRows[] = {
       signAnswer("C1", "", R"($W\\work\\)", signatureOf("C1", "hello")),
       signAnswer("C1", R"("fileDataPath":"$W\\given.bin",)", "", signatureOf("C1", kGiven))},
      repeated(kSignCalls, 3),
-     "work/"},
+     "work/",
+     {},
+     "",
+     kWineOnly},
     // Console, null and pipe names open on Windows but are no data file (COM1
     // is left out: Wine maps it to a real serial device).
     {"WindowsDeviceAndPipeNamesAreRefused",
@@ -270,7 +288,11 @@ const Row kRows[] = {
       signAnswer(
           "C1",
           R"("description":"Error open file data","fileDataPath":"\\\\.\\pipe\\quorvant-test",)")},
-     "*"},
+     "*",
+     "",
+     {},
+     "",
+     kWineOnly},
 };
 
 class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
@@ -309,8 +331,8 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   writeFile(tempPath() + "/given.bin", kGiven);
   std::string input;
   for (const std::string& request : row.requests) input += frame(withTemp(request));
-  const bool deaf = std::string(row.name).rfind("Unheard", 0) == 0;
-  const HostRun run = runHost(input + row.raw, environment(row.environment), deaf);
+  const HostRun run =
+      runHost(input + row.raw, environment(row.environment), (row.flags & kBrowserGone) != 0);
   EXPECT_EQ(0, run.exitCode) << run.errors;
   EXPECT_EQ("", run.rest);
   ASSERT_EQ(row.answers.size(), run.answers.size()) << run.errors;

@@ -30,7 +30,7 @@ class TokenTest : public ::testing::Test {
     Credential credential;
     std::string error;
     ASSERT_TRUE(makeSelfSigned("ec", {}, credential, error)) << error;
-    ASSERT_TRUE(saveContainer(store.path(), "ec", credential, false, error)) << error;
+    ASSERT_TRUE(saveContainer(store.path(), "ec", credential, true, error)) << error;
     ASSERT_TRUE(setDefaultContainer(store.path(), "ec", error)) << error;
     std::ofstream(store.path() + "/broken.p12") << "not a container";
     std::filesystem::create_directory(store.path() + "/dir.p12");
