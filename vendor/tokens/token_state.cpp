@@ -56,9 +56,15 @@ std::uint32_t TokenState::login(const char* name, std::uint32_t& provider) {
   return kOk;
 }
 
+// What is taken out of the tables is freed after the lock is let go: freeing
+// a key may wait for the backend (a PIN dialog of another login).
 std::uint32_t TokenState::logout(std::uint32_t provider) {
+  std::shared_ptr<const Credential> ended;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (sessions_.erase(provider) == 0) return failWith(kBadHandle);
+  auto found = sessions_.find(provider);
+  if (found == sessions_.end()) return failWith(kBadHandle);
+  ended = std::move(found->second);
+  sessions_.erase(found);
   return kOk;
 }
 
@@ -136,8 +142,13 @@ std::uint32_t TokenState::certificateBytes(std::uint32_t certificate, void* buff
 }
 
 std::uint32_t TokenState::closeHandle(std::uint32_t handle) {
+  std::shared_ptr<Message> ended;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (messages_.erase(handle) == 0 && certificates_.erase(handle) == 0) {
+  auto found = messages_.find(handle);
+  if (found != messages_.end()) {
+    ended = std::move(found->second);
+    messages_.erase(found);
+  } else if (certificates_.erase(handle) == 0) {
     return failWith(kBadHandle);
   }
   return kOk;
