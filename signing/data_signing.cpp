@@ -23,7 +23,7 @@ class MessageHandle {
  public:
   MessageHandle() = default;
   ~MessageHandle() {
-    if (open_) DataSigned::avestCloseMsg(handle_);
+    if (open_) DataSigned::closeMessageHandle(handle_);
   }
   MessageHandle(const MessageHandle&) = delete;
   MessageHandle& operator=(const MessageHandle&) = delete;
@@ -132,7 +132,7 @@ bool DataSigned::signData(std::uint32_t handle, const char16_t* path, ByteBuffer
   return true;
 }
 
-void DataSigned::avestCloseMsg(std::uint32_t message) {
+void DataSigned::closeMessageHandle(std::uint32_t message) {
   std::uint32_t status = AvCmCloseHandle(message, 0);
   if (status != 0) {
     LOG_ERROR << u"AvCmCloseHandle: " << systemErrorMessage(status);

@@ -94,7 +94,7 @@ TEST(JsonParse, FailuresSayWhereAndWhy) {
 
 // Expected values of the edge rows were computed on the x87 unit with 53-bit precision
 // control, following the reader's steps; compared bit for bit, so the sign of zero counts.
-TEST(JsonParse, ReadsNumbersDigitByDigitWithTheOriginalsRounding) {
+TEST(JsonParse, ReadsNumbersDigitByDigitRoundingEveryStepToDouble) {
   const std::string zeros315(315, '0'), nines(1000000, '9');
   const std::string smallest = "0." + std::string(323, '0') + "5";
   const std::string largest = "179769313486231" + std::string(294, '0');
@@ -118,7 +118,7 @@ TEST(JsonParse, ReadsNumbersDigitByDigitWithTheOriginalsRounding) {
       {"0." + zeros315 + "123456789", 0x0.00000017d491cp-1022},
       {"0." + std::string(1500, '0') + "9", 0.0},
       {"3." + std::string(1500, '0') + "9", 3.0},
-      // Huge exponents give what the original's endless run of steps would.
+      // Huge exponents give what applying every step of ten would: infinity or zero.
       {"1e" + nines, kInfinity},
       {"-1e-" + nines, -0.0},
       {"-0.0e" + nines, -0.0},

@@ -25,8 +25,7 @@ namespace {
 struct Row {
   const char* name;
   // Frame bodies sent in order; $T: the temporary directory, $W: its Windows form.
-  // Rows named "Parts..." send each once the one before is answered: "$S" is
-  // the staged name the answers last gave, "$Z<n>" Base64 of n zeros.
+  // "$Z<n>": Base64 of n zeros.
   std::vector<std::string> requests;
   std::vector<std::string> answers;  // "*": any answer; "$N": a new staged name
   // Library calls without "AvCm", AvCmInit with its flag ("Init1"), then the
@@ -37,11 +36,18 @@ struct Row {
   std::string files = "";
   Environment environment = {};  // for the host
   std::string raw = "";          // bytes sent after the frames
+  unsigned flags = 0;            // kBrowserGone, kWineOnly, kInParts
 };
-// Rows named "Windows..." (drives, backslashes, devices) run under Wine only.
+// The browser stopped listening: the host's answer stream is closed at once.
+constexpr unsigned kBrowserGone = 1;
+// Windows paths (drives, backslashes, devices): the row runs under Wine only.
+constexpr unsigned kWineOnly = 2;
+// Staged parts: one frame at a time, each answer read before the next goes;
+// "$S" stands for the staged name the answers last gave.
+constexpr unsigned kInParts = 4;
 bool runsHere(const Row& row) {
   if (hostIsLaunched()) return row.files.find("$H") == std::string::npos;
-  return std::string(row.name).rfind("Windows", 0) != 0;
+  return (row.flags & kWineOnly) == 0;
 }
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
@@ -250,12 +256,15 @@ const Row kRows[] = {
      repeated(kCertCalls, 2),
      "",
      {"AVCM_FAKE_STDOUT=vendor chatter"}},
-    // Rows named "Unheard...": the browser stopped listening; all is still served.
+    // The browser stopped listening; all is still served.
     {"UnheardRequestsAreServedToTheEnd",
      {kCert, signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work")"), kCert},
      {},
      std::string(kCertCalls) + " " + kSignCalls + " " + kCertCalls,
-     "work/"},
+     "work/",
+     {},
+     "",
+     kBrowserGone},
     // The length prefix counts UTF-8 bytes; answers keep the requests' order.
     {"AnswerLengthsAndTheBrowserLimit",
      {u8R"({"contentId":"Ж€😀","data":{"requestAction":"getCertificate","containerName":"C1",)"
@@ -313,7 +322,10 @@ const Row kRows[] = {
       R"("stagedBytes":0,"stagedContent":"$S"}})",
       stagedError(kUnknown, "$S"), stagedAnswer(3, "$N", true)},
      kSignCalls,
-     "work/"},
+     "work/",
+     {},
+     "",
+     kInParts},
     {"PartsThatFailAreRemoved",
      {stageRequest(kFirstPart + R"("aGVs")"),
       stageRequest(R"("contentFile":"a!Vs","stagedContent":"$S")"),
@@ -336,7 +348,18 @@ const Row kRows[] = {
       R"({"data":{"description":")" + std::string(kBadBase64) +
           R"(","requestAction":"stageContent","result":"error"}})"},
      "",
-     "work/"},
+     "work/",
+     {},
+     "",
+     kInParts},
+    // Handles the library would not close are still open when the input ends.
+    {"InputEndsWithHandlesLeftOpen",
+     {kCert, signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/work")")},
+     {kCertAnswer, signAnswer("C1", "", R"($T\/work)", signatureOf("C1", "hello"))},
+     std::string(kCertCalls) + " " + kSignCalls +
+         " exit startups=0 sessions=0 messages=1 certificates=1",
+     "work/",
+     {"AVCM_FAKE_FAULTS=AvCmCloseHandle=0x104"}},
     // A runtime folder that does not exist is passed over for TMPDIR.
     {"StagedInTheDefaultDirectory",
      {signRequest("C1", ""), signRequest("C1", R"("contentFile":" aGVsbG8=")"),
@@ -355,7 +378,10 @@ const Row kRows[] = {
       signAnswer("C1", "", R"($W\\work\\)", signatureOf("C1", "hello")),
       signAnswer("C1", R"("fileDataPath":"$W\\given.bin",)", "", signatureOf("C1", kGiven))},
      repeated(kSignCalls, 3),
-     "work/"},
+     "work/",
+     {},
+     "",
+     kWineOnly},
     // Console, null and pipe names open on Windows but are no data file (COM1
     // is left out: Wine maps it to a real serial device).
     {"WindowsDeviceAndPipeNamesAreRefused",
@@ -366,12 +392,16 @@ const Row kRows[] = {
       signAnswer(
           "C1",
           R"("description":"Error open file data","fileDataPath":"\\\\.\\pipe\\quorvant-test",)")},
-     "*"},
+     "*",
+     "",
+     {},
+     "",
+     kWineOnly},
 };
 
 // Parts of 48 MiB (64 MiB frames) up to the staging limit, then 3 bytes more.
 Row limitRow() {
-  Row row{"PartsUpToTheLimitAndNoFurther", {}, {}, "", "work/"};
+  Row row{"PartsUpToTheLimitAndNoFurther", {}, {}, "", "work/", {}, "", kInParts};
   const std::uint64_t part = 48 << 20, limit = 512 << 20;
   for (std::uint64_t staged = 0; staged < limit;) {
     const std::uint64_t size = std::min(part, limit - staged);
@@ -427,16 +457,16 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   const Row& row = GetParam();
   if (!runsHere(row)) GTEST_SKIP();
   writeFile(tempPath() + "/given.bin", kGiven);
-  const bool staged = std::string(row.name).rfind("Parts", 0) == 0;
   std::vector<std::string> requests;
   std::string input;
   for (const std::string& request : row.requests) {
     requests.push_back(withTemp(request));
     input += frame(requests.back());
   }
-  const bool deaf = std::string(row.name).rfind("Unheard", 0) == 0;
-  const HostRun run = staged ? runStaged(requests, environment(row.environment))
-                             : runHost(input + row.raw, environment(row.environment), deaf);
+  const HostRun run =
+      (row.flags & kInParts) != 0
+          ? runStaged(requests, environment(row.environment))
+          : runHost(input + row.raw, environment(row.environment), (row.flags & kBrowserGone) != 0);
   EXPECT_EQ(0, run.exitCode) << run.errors;
   EXPECT_EQ("", run.rest);
   ASSERT_EQ(row.answers.size(), run.answers.size()) << run.errors;
@@ -444,8 +474,9 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   for (std::size_t i = 0; i < row.answers.size(); ++i) {
     std::string expected =
         replaced(withTemp(row.answers[i]), tempPath(), replaced(tempPath(), "/", "\\/"));
-    const std::string given =
-        staged ? dataString(run.answers[i], u"stagedContent").value_or("") : "";
+    const std::string given = (row.flags & kInParts) != 0
+                                  ? dataString(run.answers[i], u"stagedContent").value_or("")
+                                  : "";
     EXPECT_TRUE(expected.find("$N") == std::string::npos || name != given) << "not a new name";
     if (isStagedName(given)) name = given;
     expected = replaced(replaced(expected, "$N", name), "$S", name);

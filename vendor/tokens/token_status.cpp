@@ -1,8 +1,8 @@
-#include "vendor/softtoken/token_status.h"
+#include "vendor/tokens/token_status.h"
 
 #include <openssl/err.h>
 
-namespace softtoken {
+namespace tokens {
 namespace {
 
 struct LastFailure {
@@ -39,6 +39,17 @@ const char* statusText(std::uint32_t status) {
       {kCancelled, "Cancelled by the user"},
       {kNoPinentry, "No dialog (pinentry) can be started to ask the user"},
       {kNoAnswer, "The dialog asking the user gave no answer"},
+      {kModuleUnavailable, "The PKCS#11 module cannot be loaded"},
+      {kKeyNotFound, "Key not found"},
+      {kKeyAmbiguous, "More than one key has this name"},
+      {kNoCertificate, "The key has no certificate"},
+      {kNoDefaultKey, "No default key"},
+      {kWrongPin, "Wrong PIN"},
+      {kPinLocked, "The PIN is locked"},
+      {kNoPinPinentry, "No PIN dialog (pinentry) can be started"},
+      {kNoPinAnswer, "The PIN dialog gave no answer"},
+      {kTokenRemoved, "The token is not present"},
+      {kTokenFailed, "The token failed"},
   };
   for (const auto& entry : kTexts) {
     if (entry.status == status) return entry.text;
@@ -60,6 +71,20 @@ std::string describeStatus(std::uint32_t status) {
   return text;
 }
 
+std::uint32_t consentStatus(consent::Answer answer, const std::string& detail, bool askedForPin) {
+  switch (answer) {
+    case consent::Answer::kGiven:
+      return kOk;
+    case consent::Answer::kCancelled:
+      return failWith(kCancelled);
+    case consent::Answer::kNoPinentry:
+      return failWith(askedForPin ? kNoPinPinentry : kNoPinentry, detail);
+    case consent::Answer::kNoAnswer:
+      break;
+  }
+  return failWith(askedForPin ? kNoPinAnswer : kNoAnswer, detail);
+}
+
 std::string takeOpenSslErrors() {
   std::string text;
   while (unsigned long code = ERR_get_error()) {
@@ -70,4 +95,4 @@ std::string takeOpenSslErrors() {
   return text;
 }
 
-}  // namespace softtoken
+}  // namespace tokens

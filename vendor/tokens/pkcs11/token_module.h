@@ -6,21 +6,21 @@
 
 #include <libp11.h>
 
-#include "vendor/softtoken/credential.h"
+#include "vendor/tokens/credential.h"
 
 // One loaded PKCS#11 module (through libp11) and the keys of its tokens. A
 // key is a private key and its certificate with the same CKA_ID, named
 // "token label/key label", or by the key label alone when that is unique.
 // Not thread-safe: the caller serialises every call. Slot pointers stay
 // valid until unload().
-namespace pkcs11token {
+namespace tokens::pkcs11 {
 
 struct TokenKey {
   PKCS11_SLOT* slot = nullptr;
   std::string token;  // token label, UTF-8
   std::string label;  // key label, UTF-8
-  softtoken::Bytes id;
-  softtoken::CertPtr certificate;
+  Bytes id;
+  CertPtr certificate;
 };
 
 class TokenModule {
@@ -42,7 +42,7 @@ class TokenModule {
   // pinentry (wiped after use).
   std::uint32_t logIn(const TokenKey& key);
   // The private key (the token does its operations) and the certificate.
-  std::uint32_t credential(const TokenKey& key, softtoken::Credential& out);
+  std::uint32_t credential(const TokenKey& key, Credential& out);
   // kTokenRemoved when the key's token is gone, else `status`.
   std::uint32_t unlessRemoved(const TokenKey& key, std::uint32_t status);
 
@@ -56,4 +56,4 @@ class TokenModule {
   std::string defaultKey_;
 };
 
-}  // namespace pkcs11token
+}  // namespace tokens::pkcs11

@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <string>
 
-// The statuses the software token returns and their readable texts. The
-// texts are UTF-8 (the code page of the token's platform) and are what the
-// host shows to the browser.
-namespace softtoken {
+#include "vendor/consent/pinentry.h"
+
+// The statuses the token libraries return and their readable texts. The
+// texts are UTF-8 (the code page of the libraries' platform) and are what the
+// host shows to the browser: they name containers, tokens and keys, never a
+// PIN, a passphrase or a file path.
+namespace tokens {
 
 enum Status : std::uint32_t {
   kOk = 0,
@@ -28,22 +31,36 @@ enum Status : std::uint32_t {
   kCancelled = 0x5110,
   kNoPinentry = 0x5111,
   kNoAnswer = 0x5112,
+  kModuleUnavailable = 0x5113,
+  kKeyNotFound = 0x5114,
+  kKeyAmbiguous = 0x5115,
+  kNoCertificate = 0x5116,
+  kNoDefaultKey = 0x5117,
+  kWrongPin = 0x5118,
+  kPinLocked = 0x5119,
+  kNoPinPinentry = 0x511A,
+  kNoPinAnswer = 0x511B,
+  kTokenRemoved = 0x511C,
+  kTokenFailed = 0x511D,
 };
 
-// The fixed text of a status; empty for a code the token never returns.
+// The fixed text of a status; empty for a code no token library returns.
 const char* statusText(std::uint32_t status);
 
 // Remembers, for the calling thread, a detail of its latest failure (for
-// example which container could not be read). Details reach web pages, so
-// they name containers, never file paths. Returns `status` for chaining.
+// example which container could not be read). Returns `status` for chaining.
 std::uint32_t failWith(std::uint32_t status, const std::string& detail = std::string());
 
 // The text of `status` for the calling thread: the fixed text, followed by
 // ": " and the detail when `status` was this thread's latest failure and it
-// had one. Empty for a code the token never returns.
+// had one. Empty for a code no token library returns.
 std::string describeStatus(std::uint32_t status);
+
+// kOk for a given answer, else the failure it stands for. A dialog that asked
+// for a PIN has texts of its own (kNoPinPinentry, kNoPinAnswer).
+std::uint32_t consentStatus(consent::Answer answer, const std::string& detail, bool askedForPin);
 
 // The error queue of OpenSSL as one line (oldest reason first), emptied.
 std::string takeOpenSslErrors();
 
-}  // namespace softtoken
+}  // namespace tokens

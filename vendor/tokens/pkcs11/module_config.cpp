@@ -1,4 +1,4 @@
-#include "vendor/pkcs11/module_config.h"
+#include "vendor/tokens/pkcs11/module_config.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -7,7 +7,7 @@
 #define QUORVANT_P11KIT_PROXY "p11-kit-proxy.so"
 #endif
 
-namespace pkcs11token {
+namespace tokens::pkcs11 {
 namespace {
 
 std::string variable(const char* name) {
@@ -54,4 +54,4 @@ ModuleConfig readModuleConfig() {
   return config;
 }
 
-}  // namespace pkcs11token
+}  // namespace tokens::pkcs11

@@ -1,13 +1,11 @@
-#include "vendor/softtoken/token_state.h"
+#include "vendor/tokens/token_state.h"
 
 #include <cstring>
 #include <limits>
 
-#include "vendor/softtoken/container_consent.h"
-#include "vendor/softtoken/container_store.h"
-#include "vendor/softtoken/token_status.h"
+#include "vendor/tokens/token_status.h"
 
-namespace softtoken {
+namespace tokens {
 
 std::uint32_t copyOut(const Bytes& bytes, void* buffer, std::uint32_t& length) {
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) return failWith(kOutOfMemory);
@@ -43,30 +41,30 @@ std::uint32_t TokenState::shutdown() {
   return kOk;
 }
 
-// The container is read, and the person asked, outside the lock: other
-// sessions go on meanwhile.
-std::uint32_t TokenState::login(const std::string& container, std::uint32_t& provider) {
+// The backend finds the credential, and asks the person, outside the lock:
+// other sessions go on meanwhile.
+std::uint32_t TokenState::login(const char* name, std::uint32_t& provider) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (startups_ == 0) return failWith(kNotInitialised);
   }
-  std::string store = defaultStoreDirectory();
-  if (store.empty()) return failWith(kNoStore);
-  std::string name = container;
-  if (name.empty()) {
-    if (std::uint32_t status = defaultContainerName(store, name)) return status;
-  }
-  auto credential = std::make_shared<Credential>();
-  if (std::uint32_t status = unlockContainer(store, name, *credential)) return status;
+  std::shared_ptr<const Credential> credential;
+  if (std::uint32_t status = backend_.open(name, credential)) return status;
   std::lock_guard<std::mutex> lock(mutex_);
   provider = nextHandle();
   sessions_[provider] = std::move(credential);
   return kOk;
 }
 
+// What is taken out of the tables is freed after the lock is let go: freeing
+// a key may wait for the backend (a PIN dialog of another login).
 std::uint32_t TokenState::logout(std::uint32_t provider) {
+  std::shared_ptr<const Credential> ended;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (sessions_.erase(provider) == 0) return failWith(kBadHandle);
+  auto found = sessions_.find(provider);
+  if (found == sessions_.end()) return failWith(kBadHandle);
+  ended = std::move(found->second);
+  sessions_.erase(found);
   return kOk;
 }
 
@@ -104,8 +102,9 @@ std::uint32_t TokenState::signMessage(std::uint32_t handle) {
   std::lock_guard<std::mutex> lock(found->mutex);
   if (found->isSigned) return failWith(kMessageAlreadySigned);
   std::string error;
+  std::unique_lock<std::mutex> keys = backend_.useKeys();
   if (!signDetached(*found->credential, found->data, found->length, found->signedBytes, error)) {
-    return failWith(kSigningFailed, error);
+    return backend_.keyFailed(*found->credential, failWith(kSigningFailed, error));
   }
   found->isSigned = true;
   return kOk;
@@ -123,7 +122,7 @@ std::uint32_t TokenState::openCertificate(std::uint32_t provider, std::uint32_t&
   auto credential = session(provider);
   if (!credential) return failWith(kBadHandle);
   auto der = std::make_shared<const Bytes>(certificateDer(credential->certificate.get()));
-  if (der->empty()) return failWith(kContainerUnreadable, "the certificate cannot be encoded");
+  if (der->empty()) return failWith(kTokenFailed, "the certificate cannot be encoded");
   std::lock_guard<std::mutex> lock(mutex_);
   certificate = nextHandle();
   certificates_[certificate] = std::move(der);
@@ -143,11 +142,16 @@ std::uint32_t TokenState::certificateBytes(std::uint32_t certificate, void* buff
 }
 
 std::uint32_t TokenState::closeHandle(std::uint32_t handle) {
+  std::shared_ptr<Message> ended;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (messages_.erase(handle) == 0 && certificates_.erase(handle) == 0) {
+  auto found = messages_.find(handle);
+  if (found != messages_.end()) {
+    ended = std::move(found->second);
+    messages_.erase(found);
+  } else if (certificates_.erase(handle) == 0) {
     return failWith(kBadHandle);
   }
   return kOk;
 }
 
-}  // namespace softtoken
+}  // namespace tokens

@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "vendor/softtoken/credential.h"
+#include "vendor/tokens/credential.h"
 
 // The key container store: one directory per user, each container a PKCS#12
 // file "<name>.p12" (mode 0600), and an optional file "default" naming the
 // container used when a login gives no name. Names and paths are UTF-8.
-namespace softtoken {
+namespace tokens::software {
 
 // The variable that chooses another store directory; only the token and its
 // tools read it.
@@ -67,4 +67,4 @@ bool removeContainer(const std::string& store, const std::string& name, std::str
 // Makes `name` (an existing container) the default.
 bool setDefaultContainer(const std::string& store, const std::string& name, std::string& error);
 
-}  // namespace softtoken
+}  // namespace tokens::software

@@ -1,4 +1,4 @@
-#include "vendor/pkcs11/token_module.h"
+#include "vendor/tokens/pkcs11/token_module.h"
 
 #include <openssl/err.h>
 
@@ -7,10 +7,10 @@
 #include <cstring>
 
 #include "vendor/consent/pinentry.h"
-#include "vendor/pkcs11/module_config.h"
-#include "vendor/pkcs11/pkcs11_status.h"
+#include "vendor/tokens/pkcs11/module_config.h"
+#include "vendor/tokens/token_status.h"
 
-namespace pkcs11token {
+namespace tokens::pkcs11 {
 namespace {
 
 // PKCS#11 return values the library tells apart.
@@ -72,7 +72,7 @@ std::uint32_t tokenFailure(const TokenKey& key, const PKCS11_TOKEN* token) {
   }
 }
 
-bool sameId(const unsigned char* id, std::size_t length, const softtoken::Bytes& wanted) {
+bool sameId(const unsigned char* id, std::size_t length, const Bytes& wanted) {
   return length == wanted.size() && (length == 0 || std::memcmp(id, wanted.data(), length) == 0);
 }
 
@@ -221,22 +221,15 @@ std::uint32_t TokenModule::logIn(const TokenKey& key) {
   if (token->userPinFinalTry) prompt.error = "This is the last try before the PIN is locked.";
   consent::Secret pin;
   std::string detail;
-  switch (consent::askSecret(prompt, pin, detail)) {
-    case consent::Answer::kGiven:
-      break;
-    case consent::Answer::kCancelled:
-      return failWith(kCancelled);
-    case consent::Answer::kNoPinentry:
-      return failWith(kNoPinentry, detail);
-    case consent::Answer::kNoAnswer:
-      return failWith(kNoAnswer, detail);
+  if (std::uint32_t status = consentStatus(consent::askSecret(prompt, pin, detail), detail, true)) {
+    return status;
   }
   int failed = PKCS11_login(key.slot, 0, pin.c_str());
   pin.wipe();
   return failed == 0 ? kOk : tokenFailure(key, token);
 }
 
-std::uint32_t TokenModule::credential(const TokenKey& key, softtoken::Credential& out) {
+std::uint32_t TokenModule::credential(const TokenKey& key, Credential& out) {
   PKCS11_KEY* privateKeys = nullptr;
   unsigned int count = 0;
   if (key.slot->token == nullptr ||
@@ -263,4 +256,4 @@ std::uint32_t TokenModule::unlessRemoved(const TokenKey& key, std::uint32_t stat
   return status;
 }
 
-}  // namespace pkcs11token
+}  // namespace tokens::pkcs11

@@ -8,8 +8,8 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
-// Owning pointers for the OpenSSL objects the token and its tools handle.
-namespace softtoken {
+// Owning pointers for the OpenSSL objects the token libraries and their tools handle.
+namespace tokens {
 
 struct OpenSslFree {
   void operator()(BIO* p) const { BIO_free(p); }
@@ -29,4 +29,4 @@ using CertPtr = std::unique_ptr<X509, OpenSslFree>;
 using NamePtr = std::unique_ptr<X509_NAME, OpenSslFree>;
 using CertStackPtr = std::unique_ptr<STACK_OF(X509), OpenSslFree>;
 
-}  // namespace softtoken
+}  // namespace tokens

@@ -10,7 +10,7 @@
 // token the system knows). The config file: $QUORVANT_PKCS11_CONFIG when set
 // and not empty, else $XDG_CONFIG_HOME/quorvant/pkcs11.conf, else
 // ~/.config/quorvant/pkcs11.conf. Lines "name = value"; '#' starts a comment.
-namespace pkcs11token {
+namespace tokens::pkcs11 {
 
 inline constexpr char kModuleVariable[] = "QUORVANT_PKCS11_MODULE";
 inline constexpr char kConfigVariable[] = "QUORVANT_PKCS11_CONFIG";
@@ -22,4 +22,4 @@ struct ModuleConfig {
 
 ModuleConfig readModuleConfig();
 
-}  // namespace pkcs11token
+}  // namespace tokens::pkcs11

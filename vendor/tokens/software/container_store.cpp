@@ -1,4 +1,4 @@
-#include "vendor/softtoken/container_store.h"
+#include "vendor/tokens/software/container_store.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,9 +12,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "vendor/softtoken/token_status.h"
+#include "vendor/tokens/software/pkcs12.h"
+#include "vendor/tokens/token_status.h"
 
-namespace softtoken {
+namespace tokens::software {
 namespace {
 
 constexpr char kExtension[] = ".p12";
@@ -216,4 +217,4 @@ bool setDefaultContainer(const std::string& store, const std::string& name, std:
   return writeFileAtomically(store + "/default", name + "\n", true, error);
 }
 
-}  // namespace softtoken
+}  // namespace tokens::software

@@ -4,23 +4,24 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <string>
 
-#include "vendor/softtoken/credential.h"
+#include "vendor/tokens/backend.h"
 
-// The software token's per-process state: the start-up counter and the open
+// A token library's per-process state: the start-up counter and the open
 // sessions, messages and certificate handles. Every handle is a fresh
 // non-zero number, never reused, from one counter for all three kinds, so a
 // handle of one kind is never taken for another. Safe to call from several
-// threads.
-namespace softtoken {
+// threads; the backend is asked outside the state's lock.
+namespace tokens {
 
 class TokenState {
  public:
+  explicit TokenState(Backend& backend) : backend_(backend) {}
+
   std::uint32_t startup();
   std::uint32_t shutdown();
-  // `container` empty: the store's default container.
-  std::uint32_t login(const std::string& container, std::uint32_t& provider);
+  // `name` null: the backend's default credential.
+  std::uint32_t login(const char* name, std::uint32_t& provider);
   std::uint32_t logout(std::uint32_t provider);
   // `data` is borrowed: it must stay allocated until the message is signed.
   std::uint32_t openMessage(std::uint32_t provider, const void* data, std::uint32_t length,
@@ -47,6 +48,7 @@ class TokenState {
   std::shared_ptr<const Credential> session(std::uint32_t provider);
   std::shared_ptr<Message> message(std::uint32_t handle);
 
+  Backend& backend_;
   std::mutex mutex_;
   std::uint32_t startups_ = 0;
   std::uint32_t lastHandle_ = 0x10000;
@@ -58,4 +60,4 @@ class TokenState {
 // Copies `bytes` to `buffer` under the two-call size protocol.
 std::uint32_t copyOut(const Bytes& bytes, void* buffer, std::uint32_t& length);
 
-}  // namespace softtoken
+}  // namespace tokens
