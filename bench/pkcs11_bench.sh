@@ -11,7 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 eval "export $("$here/../tests/pkcs11/softhsm_tokens.sh" "$work/tokens")"
-export LD_LIBRARY_PATH=$build/bin/pkcs11 QUORVANT_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so
+export LD_LIBRARY_PATH=$build/bin/tokens/pkcs11 QUORVANT_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so
 export QUORVANT_PKCS11_CONFIG=$work/none QUORVANT_PINENTRY=$here/../tests/pkcs11/scripted_pinentry.sh
 export PINENTRY_PIN=1234 TMPDIR=$work
 head -c 1024 /dev/urandom > "$work/1KiB"

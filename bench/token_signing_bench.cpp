@@ -1,7 +1,7 @@
 // Signing throughput of the software token through the host, beside OpenSSL
 // signing the same data: the `openssl cms -sign` command, and CMS_sign in
 // process (the bare library). Sizes 1 KiB, 1 MiB and 48 MiB. The host is
-// <build>/bin/quorvant_host with LD_LIBRARY_PATH=<build>/bin/softtoken and a
+// <build>/bin/quorvant_host with LD_LIBRARY_PATH=<build>/bin/tokens/software and a
 // private key container store made with <build>/bin/quorvant_token.
 // Target: the host's whole request within 1.5 times `openssl cms -sign` at 48 MiB.
 #include <benchmark/benchmark.h>
@@ -89,7 +89,7 @@ class TokenHost {
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     std::vector<std::string> entries;
     for (char** entry = environ; *entry != nullptr; ++entry) entries.push_back(*entry);
-    entries.push_back("LD_LIBRARY_PATH=" + binDirectory() + "/softtoken");
+    entries.push_back("LD_LIBRARY_PATH=" + binDirectory() + "/tokens/software");
     entries.push_back("QUORVANT_TOKEN_STORE=" + workspace().store());
     entries.push_back("TMPDIR=" + workspace().path());
     std::vector<char*> envp;

@@ -1,12 +1,10 @@
 #include "files/data_file.h"
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "logging/log.h"
 #include "logging/random_string.h"
-#include "platform/error_text.h"
 #include "platform/file_system.h"
 #include "platform/named_lock.h"
 #include "text/base64.h"
@@ -21,34 +19,54 @@ platform::Path drawDataFileName(const platform::Path& directory) {
 
 // Creates a file of a fresh name; another process that does not take our
 // lock may still win a name between the test and the creation, so a lost
-// race draws again instead of failing. On failure `cause` says why.
-bool createFreshFile(const platform::Path& directory, platform::Path& path, platform::NewFile& file,
-                     std::string& cause) {
+// race draws again instead of failing.
+platform::Status createFreshFile(const platform::Path& directory, platform::Path& path,
+                                 platform::NewFile& file) {
   path = drawDataFileName(directory);
   for (;;) {
     if (platform::pathExists(path)) {
       path = drawDataFileName(directory);
       continue;
     }
-    if (file.create(path)) return true;
-    cause = platform::lastErrorText();
-    if (!platform::pathExists(path)) return false;
+    platform::Status status = file.create(path);
+    if (status.ok() || !platform::pathExists(path)) return status;
   }
 }
 
 }  // namespace
 
 std::u16string defaultDataDirectory() {
-  std::optional<platform::Path> folder = platform::temporaryPath();
-  if (!folder) return {};
-  std::u16string directory = pathText(*folder);
+  platform::Status ignored;
+  return defaultDataDirectory(ignored);
+}
+
+std::u16string defaultDataDirectory(platform::Status& status) {
+  platform::Path folder;
+  status = platform::temporaryPath(folder);
+  if (!status.ok()) return {};
+  std::u16string directory = pathText(folder);
   if (!directory.empty() && directory.back() != platform::kPathSeparator) {
     directory += platform::kPathSeparator;
   }
   directory += kDefaultDataDirectoryName;
   directory += platform::kPathSeparator;
-  platform::createDirectory(toPath(directory));
+  status = platform::createDirectory(toPath(directory));
   return directory;
+}
+
+std::u16string createOpenDataFile(const std::u16string& directory, platform::NewFile& file) {
+  platform::NamedLock lock("quorvantCreateDataFileLock");
+  if (!lock.status().ok()) {
+    LOG_ERROR << u"Error lock quorvantCreateDataFileLock, running unlocked: "
+              << lock.status().text();
+  }
+  platform::Path path;
+  platform::Status status = createFreshFile(toPath(directory), path, file);
+  if (!status.ok()) {
+    LOG_ERROR << u"Error open file " << pathText(path) << u": " << status.text();
+    return {};
+  }
+  return pathText(path);
 }
 
 std::u16string createDataFile(const std::u16string& directory, const std::u16string& content) {
@@ -67,24 +85,28 @@ std::u16string createDataFile(const std::u16string& directory, const std::u16str
   }
 
   platform::NamedLock lock("quorvantCreateDataFileLock");
+  if (!lock.status().ok()) {
+    LOG_ERROR << u"Error lock quorvantCreateDataFileLock, running unlocked: "
+              << lock.status().text();
+  }
   platform::Path path;
   platform::NewFile file;
-  std::string cause;
-  if (!createFreshFile(toPath(directory), path, file, cause)) {
-    LOG_ERROR << u"Error open file " << pathText(path) << u": " << cause;
+  platform::Status status = createFreshFile(toPath(directory), path, file);
+  if (!status.ok()) {
+    LOG_ERROR << u"Error open file " << pathText(path) << u": " << status.text();
     return {};
   }
-  bool written = file.write(bytes.data(), bytes.size());
-  if (!written) cause = platform::lastErrorText();
+  status = file.write(bytes.data(), bytes.size());
   // A failed close may mean the bytes never reached the disk.
-  if (!file.close() && written) {
-    written = false;
-    cause = platform::lastErrorText();
-  }
-  if (!written) {
-    LOG_ERROR << u"Error write file " << pathText(path) << u": " << cause;
+  platform::Status closed = file.close();
+  if (status.ok()) status = closed;
+  if (!status.ok()) {
+    LOG_ERROR << u"Error write file " << pathText(path) << u": " << status.text();
     // Nobody else knows this file; leaving it would leak request data.
-    platform::removeFile(path);
+    platform::Status removed = platform::removeFile(path);
+    if (!removed.ok()) {
+      LOG_ERROR << u"Error delete file " << pathText(path) << u": " << removed.text();
+    }
     return {};
   }
   std::u16string widePath = pathText(path);

@@ -11,21 +11,24 @@ int main() {
   platform::prepareStandardStreams();
   startLog(QUORVANT_LOG_SEVERITY);
 
-  platform::NativeHandle output = platform::saveStandardOutput();
-  if (output == platform::kInvalidHandle) {
-    LOG_ERROR << u"Error get STD_OUTPUT_HANDLE...";
+  platform::NativeHandle output = platform::kInvalidHandle;
+  platform::Status status = platform::saveStandardOutput(output);
+  if (!status.ok()) {
+    LOG_ERROR << u"Error get STD_OUTPUT_HANDLE... " << status.text();
     return 0;
   }
   setMessageOutputHandle(output);
-  platform::NativeHandle error = platform::standardError();
-  if (error == platform::kInvalidHandle) {
-    LOG_ERROR << u"Error get STD_ERROR_HANDLE...";
+  platform::NativeHandle error = platform::kInvalidHandle;
+  status = platform::standardError(error);
+  if (!status.ok()) {
+    LOG_ERROR << u"Error get STD_ERROR_HANDLE... " << status.text();
     return 0;
   }
   // From here on nothing but answer frames reaches the browser's pipe: any
   // other write to standard output lands on the error stream.
-  if (!platform::redirectStandardOutput(error)) {
-    LOG_ERROR << u"Error set STD_OUTPUT_HANDLE to STD_ERROR_HANDLE...";
+  status = platform::redirectStandardOutput(error);
+  if (!status.ok()) {
+    LOG_ERROR << u"Error set STD_OUTPUT_HANDLE to STD_ERROR_HANDLE... " << status.text();
     return 0;
   }
   return runMessageLoop();

@@ -24,6 +24,8 @@ constexpr double kPlainFractionWeight = 0x1p-1000;
 // any sum that survives the rounding to double, and a sum this small stores as zero).
 constexpr int kNegligibleWeightExponent = -1200;
 
+constexpr const char* kEndOfText = "unexpected end of text";
+
 bool isDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
 
 int digitValue(char16_t unit) { return unit - u'0'; }
@@ -66,13 +68,17 @@ double applyExponent(double value, unsigned steps, bool divide) {
 // step moves cursor_ past what it consumed, and a failed step leaves it wherever it stopped.
 class JsonReader {
  public:
-  explicit JsonReader(const char16_t* text) : cursor_(text) {}
+  explicit JsonReader(const char16_t* text) : cursor_(text), origin_(text) {}
   // Reads `text` and may take its memory over for one large string, leaving it empty.
-  explicit JsonReader(std::u16string& text) : cursor_(text.c_str()), spare_(&text) {}
+  explicit JsonReader(std::u16string& text)
+      : cursor_(text.c_str()), origin_(cursor_), spare_(&text) {}
 
   std::unique_ptr<JsonValue> parseDocument();
+  const JsonParseFailure& failure() const { return failure_; }
 
  private:
+  void fail(const char* reason, const char16_t* at);
+  void fail(const char* reason) { fail(reason, cursor_); }
   bool skipWhitespace();
   std::unique_ptr<JsonValue> parseValue();
   std::unique_ptr<JsonValue> parseContainer();
@@ -89,6 +95,10 @@ class JsonReader {
   std::unique_ptr<JsonValue> parseObject();
 
   const char16_t* cursor_;
+  // The text's offset of origin_, which moves when a string takes the text over.
+  const char16_t* origin_;
+  std::size_t originOffset_ = 0;
+  JsonParseFailure failure_;
   int depth_ = 0;
   std::u16string* spare_ = nullptr;  // the text, while its memory may still be taken over
   std::u16string rest_;              // what follows a string that took the text's memory
@@ -98,12 +108,26 @@ class JsonReader {
 // a 64 MiB request's content member would otherwise double the request's memory while parsing.
 constexpr std::size_t kTakeOverUnits = 64 * 1024;
 
+// The innermost step that fails records first; the steps it returns through keep that.
+void JsonReader::fail(const char* reason, const char16_t* at) {
+  if (failure_.reason != nullptr) {
+    return;
+  }
+  failure_.offset = originOffset_ + static_cast<std::size_t>(at - origin_);
+  failure_.reason = *at == 0 ? kEndOfText : reason;
+}
+
 std::unique_ptr<JsonValue> JsonReader::parseDocument() {
   if (!skipWhitespace()) {
+    fail(kEndOfText);
     return nullptr;
   }
   auto value = parseValue();
-  if (!value || skipWhitespace()) {
+  if (!value) {
+    return nullptr;
+  }
+  if (skipWhitespace()) {
+    fail("text after the value");
     return nullptr;
   }
   return value;
@@ -132,12 +156,14 @@ std::unique_ptr<JsonValue> JsonReader::parseValue() {
   if (matchLiteral("null", 4)) return std::make_unique<JsonValue>();
   if (unit == u'-' || isDigit(unit)) return parseNumber();
   if (unit == u'{' || unit == u'[') return parseContainer();
+  fail("no value starts with this character");
   return nullptr;
 }
 
 // Each level costs one level of recursion, so the depth is bounded.
 std::unique_ptr<JsonValue> JsonReader::parseContainer() {
   if (depth_ == JsonValue::kMaxNestingDepth) {
+    fail("nesting deeper than 512 levels");
     return nullptr;
   }
   ++depth_;
@@ -169,11 +195,13 @@ std::unique_ptr<JsonValue> JsonReader::parseNumber() {
   } else if (isDigit(*cursor_)) {
     value = parseInt();
   } else {
+    fail("digit expected");
     return nullptr;
   }
   if (*cursor_ == u'.') {
     ++cursor_;
     if (!isDigit(*cursor_)) {
+      fail("digit expected after the decimal point");
       return nullptr;
     }
     value = addFraction(value, parseDecimal());
@@ -185,6 +213,7 @@ std::unique_ptr<JsonValue> JsonReader::parseNumber() {
       ++cursor_;
     }
     if (!isDigit(*cursor_)) {
+      fail("digit expected in the exponent");
       return nullptr;
     }
     value = applyExponent(value, parseExponentSteps(), divide);
@@ -279,7 +308,8 @@ bool JsonReader::extractString(std::u16string& out) {
       out.push_back(unit);
       ++cursor_;
     } else {
-      return false;  // the end of the text, or a raw control unit
+      fail("control character in a string");  // or the end of the text
+      return false;
     }
   }
 }
@@ -291,12 +321,14 @@ void JsonReader::takeOverText(const char16_t* run, std::size_t length, std::u16s
   std::u16string& text = *spare_;
   spare_ = nullptr;
   const char16_t* const afterQuote = cursor_ + 1;
+  originOffset_ = static_cast<std::size_t>(afterQuote - text.data());
   rest_.assign(afterQuote, static_cast<std::size_t>(text.data() + text.size() - afterQuote));
   text.erase(0, static_cast<std::size_t>(run - text.data()));
   text.resize(length);
   out = std::move(text);
   text.clear();
   cursor_ = rest_.c_str();
+  origin_ = cursor_;
 }
 
 // The cursor stands on the backslash; each escape adds exactly one code unit.
@@ -333,6 +365,7 @@ bool JsonReader::readEscape(std::u16string& out) {
       for (int i = 1; i <= 4; ++i) {
         const int nibble = hexDigitValue(cursor_[i]);
         if (nibble < 0) {
+          fail("four hex digits expected", cursor_ + i);
           return false;
         }
         unit = static_cast<char16_t>(unit << 4 | nibble);
@@ -340,6 +373,7 @@ bool JsonReader::readEscape(std::u16string& out) {
       cursor_ += 4;
       break;
     default:
+      fail("no such escape");
       return false;
   }
   out.push_back(unit);
@@ -351,6 +385,7 @@ std::unique_ptr<JsonValue> JsonReader::parseArray() {
   ++cursor_;
   JsonArray elements;
   if (!skipWhitespace()) {
+    fail(kEndOfText);
     return nullptr;
   }
   if (*cursor_ == u']') {
@@ -364,13 +399,19 @@ std::unique_ptr<JsonValue> JsonReader::parseArray() {
     }
     elements.push_back(std::move(element));
     if (!skipWhitespace()) {
+      fail(kEndOfText);
       return nullptr;
     }
     const char16_t separator = *cursor_++;
     if (separator == u']') {
       return std::make_unique<JsonValue>(std::move(elements));
     }
-    if (separator != u',' || !skipWhitespace()) {
+    if (separator != u',') {
+      fail("',' or ']' expected", cursor_ - 1);
+      return nullptr;
+    }
+    if (!skipWhitespace()) {
+      fail(kEndOfText);
       return nullptr;
     }
   }
@@ -380,6 +421,7 @@ std::unique_ptr<JsonValue> JsonReader::parseObject() {
   ++cursor_;
   JsonObject members;
   if (!skipWhitespace()) {
+    fail(kEndOfText);
     return nullptr;
   }
   if (*cursor_ == u'}') {
@@ -388,15 +430,21 @@ std::unique_ptr<JsonValue> JsonReader::parseObject() {
   }
   for (;;) {
     if (*cursor_ != u'"') {
+      fail("member name expected");
       return nullptr;
     }
     ++cursor_;
     std::u16string key;
-    if (!extractString(key) || !skipWhitespace() || *cursor_ != u':') {
+    if (!extractString(key)) {
+      return nullptr;
+    }
+    if (!skipWhitespace() || *cursor_ != u':') {
+      fail("':' expected");
       return nullptr;
     }
     ++cursor_;
     if (!skipWhitespace()) {
+      fail(kEndOfText);
       return nullptr;
     }
     auto value = parseValue();
@@ -406,13 +454,19 @@ std::unique_ptr<JsonValue> JsonReader::parseObject() {
     // The last occurrence of a key wins; the earlier value is destroyed here.
     members.insert_or_assign(std::move(key), std::move(value));
     if (!skipWhitespace()) {
+      fail(kEndOfText);
       return nullptr;
     }
     const char16_t separator = *cursor_++;
     if (separator == u'}') {
       return std::make_unique<JsonValue>(std::move(members));
     }
-    if (separator != u',' || !skipWhitespace()) {
+    if (separator != u',') {
+      fail("',' or '}' expected", cursor_ - 1);
+      return nullptr;
+    }
+    if (!skipWhitespace()) {
+      fail(kEndOfText);
       return nullptr;
     }
   }
@@ -421,14 +475,30 @@ std::unique_ptr<JsonValue> JsonReader::parseObject() {
 }  // namespace
 
 std::unique_ptr<JsonValue> JsonValue::parse(const char16_t* text) {
-  if (!text) {
-    return nullptr;
-  }
-  return JsonReader(text).parseDocument();
+  JsonParseFailure ignored;
+  return parse(text, ignored);
 }
 
 std::unique_ptr<JsonValue> JsonValue::parse(std::u16string&& text) {
-  auto value = JsonReader(text).parseDocument();
+  JsonParseFailure ignored;
+  return parse(std::move(text), ignored);
+}
+
+std::unique_ptr<JsonValue> JsonValue::parse(const char16_t* text, JsonParseFailure& failure) {
+  if (!text) {
+    failure = {0, "no text"};
+    return nullptr;
+  }
+  JsonReader reader(text);
+  auto value = reader.parseDocument();
+  failure = reader.failure();
+  return value;
+}
+
+std::unique_ptr<JsonValue> JsonValue::parse(std::u16string&& text, JsonParseFailure& failure) {
+  JsonReader reader(text);
+  auto value = reader.parseDocument();
+  failure = reader.failure();
   std::u16string().swap(text);  // consumed, whether or not a string took its memory
   return value;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -20,6 +21,14 @@ enum JsonType : std::int32_t {
 };
 
 class JsonValue;
+
+// Where and why a parse failed: `offset` counts UTF-16 code units from the start of the text
+// to the unit the parser could not take (the text's length when the text ended too soon);
+// `reason` is a static ASCII text.
+struct JsonParseFailure {
+  std::size_t offset = 0;
+  const char* reason = nullptr;
+};
 
 // Elements in document order. An Array value made from a table owns its elements.
 using JsonArray = std::vector<std::unique_ptr<JsonValue>>;
@@ -94,6 +103,9 @@ class JsonValue {
   // The same result for the text up to its first U+0000, consuming the text: a large string
   // that fills most of it reuses its memory instead of being copied. The text is left empty.
   static std::unique_ptr<JsonValue> parse(std::u16string&& text);
+  // The same results; on failure `failure` says where and why.
+  static std::unique_ptr<JsonValue> parse(const char16_t* text, JsonParseFailure& failure);
+  static std::unique_ptr<JsonValue> parse(std::u16string&& text, JsonParseFailure& failure);
 
   // Containers nested this deep parse; one level more fails. The root container is level 1, so
   // 512 '[' followed by 512 ']' parse and 513 of each fail.

@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <optional>
 
 #include "logging/random_string.h"
 #include "platform/file_system.h"
@@ -34,12 +33,12 @@ class LazyFileSink final : public spdlog::sinks::base_sink<spdlog::details::null
   void sink_it_(const spdlog::details::log_msg& msg) override {
     if (!opened_) {
       opened_ = true;
-      usable_ = file_.create(path_);
+      usable_ = file_.create(path_).ok();
     }
     if (!usable_) return;
     spdlog::memory_buf_t text;
     formatter_->format(msg, text);
-    file_.write(text.data(), text.size());
+    (void)file_.write(text.data(), text.size());
   }
   void flush_() override {}
 
@@ -141,11 +140,11 @@ void startLog(int maxSeverity) {
   std::srand(platform::processId());
 
   // Without a private temporary folder the host logs nothing.
-  std::optional<platform::Path> folder = platform::temporaryPath();
-  if (!folder) return;
+  platform::Path folder;
+  if (!platform::temporaryPath(folder).ok()) return;
   auto drawName = [&folder] {
     const std::string name = "Quorvant_" + randomString(7) + ".log";
-    return *folder + platform::Path(name.begin(), name.end());
+    return folder + platform::Path(name.begin(), name.end());
   };
   platform::Path name = drawName();
   while (platform::pathExists(name)) name = drawName();
@@ -159,4 +158,9 @@ void startLog(int maxSeverity) {
   logging::gMaxSeverity = maxSeverity;
 
   LOG_DEBUG << u"Start quorvant...";
+  // Only now is there a log to say that the name was drawn unlocked.
+  if (!lock.status().ok()) {
+    LOG_ERROR << u"Error lock quorvantCreateLogNameLock, running unlocked: "
+              << lock.status().text();
+  }
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "platform/native_handle.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -10,19 +11,20 @@ namespace platform {
 // ordinary write error instead of a fatal signal.
 void prepareStandardStreams();
 
-// The handle the process's standard output had at start-up, usable after
-// standard output itself is redirected; kInvalidHandle on failure.
-NativeHandle saveStandardOutput();
+// Sets `handle` to the handle the process's standard output had at start-up,
+// usable after standard output itself is redirected.
+Status saveStandardOutput(NativeHandle& handle);
 
-// The standard error handle; kInvalidHandle on failure.
-NativeHandle standardError();
+// Sets `handle` to the standard error handle.
+Status standardError(NativeHandle& handle);
 
 // Makes `handle` the process's standard output, so stray writes by any code
-// (the vendor library included) land there. False on failure.
-bool redirectStandardOutput(NativeHandle handle);
+// (the vendor library included) land there.
+Status redirectStandardOutput(NativeHandle handle);
 
 // Writes all `size` bytes to `handle`, retrying partial and interrupted
-// writes. False when the handle refuses them (for instance a closed pipe).
+// writes. False when the handle refuses them (for instance a closed pipe);
+// the cause is then the thread's last error.
 bool writeAll(NativeHandle handle, const void* data, std::size_t size);
 
 }  // namespace platform

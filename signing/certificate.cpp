@@ -63,7 +63,7 @@ bool DataSigned::getCetificate(std::uint32_t handle, ByteBuffer& buffer, std::ui
   buffer.reset(new (std::nothrow) std::uint8_t[allocated]);
   if (!buffer) {
     description = u"Error alloc memory for certificate";
-    LOG_ERROR << description;
+    LOG_ERROR << description << u": " << allocated << u" bytes";
     return false;
   }
   status = AvCmGetCertAttr(certificate.get(), AVCM_ATTR_CERTIFICATE, 0, buffer.get(), &length, 0);

@@ -46,7 +46,7 @@ class DataSigned {
   static bool signData(std::uint32_t handle, const char16_t* path, ByteBuffer& signature,
                        std::uint32_t& length, std::u16string& description);
   // Closes a message handle; a failure is only logged.
-  static void avestCloseMsg(std::uint32_t message);
+  static void closeMessageHandle(std::uint32_t message);
 
   // The library's text (UTF-16) for a status; "unknow error" when the library
   // cannot describe it. Never fails.

@@ -1,7 +1,6 @@
 #include <new>
 
 #include "logging/log.h"
-#include "platform/error_text.h"
 #include "platform/file_system.h"
 #include "platform/memory.h"
 #include "signing/data_signed.h"
@@ -24,7 +23,7 @@ class MessageHandle {
  public:
   MessageHandle() = default;
   ~MessageHandle() {
-    if (open_) DataSigned::avestCloseMsg(handle_);
+    if (open_) DataSigned::closeMessageHandle(handle_);
   }
   MessageHandle(const MessageHandle&) = delete;
   MessageHandle& operator=(const MessageHandle&) = delete;
@@ -49,7 +48,7 @@ bool DataSigned::signData(std::uint32_t handle, const std::u16string& containerN
   LOG_DEBUG << u"Use handle provider: " << (useHandle ? u"yes" : u"no");
   if (path.empty()) {
     description = u"Bad parameter fileData in action getSignature";
-    LOG_ERROR << u"signData: " << description;
+    LOG_ERROR << u"signData: " << description << u": no file path given and none staged";
     return false;
   }
 
@@ -69,37 +68,34 @@ bool DataSigned::signData(std::uint32_t handle, const char16_t* path, ByteBuffer
                           std::uint32_t& length, std::u16string& description) {
   MessageHandle message;  // declared first: closed last
   platform::InputFile file;
-  if (!file.open(toPath(path))) {
-    const std::string cause = platform::lastErrorText();
-    description = u"Error open file data";
-    LOG_ERROR << description << u": " << path << u": " << cause;
+  // The answer gets the text alone, the log record the path and the cause.
+  auto fileFailure = [&](const char16_t* text, const platform::Status& cause) {
+    description = text;
+    LOG_ERROR << description << u": " << path << u": " << cause.text();
     return false;
-  }
+  };
+  platform::Status fileStatus = file.open(toPath(path));
+  if (!fileStatus.ok()) return fileFailure(u"Error open file data", fileStatus);
   std::uint64_t size = 0;
-  if (!file.size(size)) {
-    description = u"Error read file data";
-    LOG_ERROR << description << u": " << path;
-    return false;
-  }
+  fileStatus = file.size(size);
+  if (!fileStatus.ok()) return fileFailure(u"Error read file data", fileStatus);
   if (size > kMaxDataBytes) {
     description = u"File data is too large";
-    LOG_ERROR << description << u": " << path;
+    LOG_ERROR << description << u": " << path << u": " << static_cast<unsigned long long>(size)
+              << u" bytes, at most " << static_cast<unsigned long long>(kMaxDataBytes);
     return false;
   }
   ByteBuffer data(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)]);
   if (!data) {
     description = u"Error alloc memory for data from file";
-    LOG_ERROR << description;
+    LOG_ERROR << description << u": " << static_cast<unsigned long long>(size) << u" bytes";
     return false;
   }
   platform::preferLargePages(data.get(), static_cast<std::size_t>(size));
   // A file that shrank since its size was taken must not be signed with
   // stale bytes in the buffer.
-  if (file.read(data.get(), static_cast<std::size_t>(size)) != size) {
-    description = u"Error read file data";
-    LOG_ERROR << description << u": " << path;
-    return false;
-  }
+  fileStatus = file.read(data.get(), static_cast<std::size_t>(size));
+  if (!fileStatus.ok()) return fileFailure(u"Error read file data", fileStatus);
 
   LOG_DEBUG << u"Start AvCmOpenMsg...";
   std::uint32_t status = AvCmOpenMsg(handle, data.get(), static_cast<std::uint32_t>(size),
@@ -121,7 +117,7 @@ bool DataSigned::signData(std::uint32_t handle, const char16_t* path, ByteBuffer
   signature.reset(new (std::nothrow) std::uint8_t[allocated]);
   if (!signature) {
     description = u"Error alloc memory for signature";
-    LOG_ERROR << description;
+    LOG_ERROR << description << u": " << allocated << u" bytes";
     return false;
   }
   LOG_DEBUG << u"Start AvCmGetMsg...";
@@ -136,7 +132,7 @@ bool DataSigned::signData(std::uint32_t handle, const char16_t* path, ByteBuffer
   return true;
 }
 
-void DataSigned::avestCloseMsg(std::uint32_t message) {
+void DataSigned::closeMessageHandle(std::uint32_t message) {
   std::uint32_t status = AvCmCloseHandle(message, 0);
   if (status != 0) {
     LOG_ERROR << u"AvCmCloseHandle: " << systemErrorMessage(status);

@@ -6,9 +6,9 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
-#include "vendor/softtoken/token_status.h"
+#include "vendor/tokens/token_status.h"
 
-namespace softtoken {
+namespace tokens {
 namespace {
 
 KeyPtr newKey(int rsaBits) {
@@ -111,4 +111,4 @@ std::string expiryText(X509* certificate) {
   return text;
 }
 
-}  // namespace softtoken
+}  // namespace tokens

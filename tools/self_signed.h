@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "vendor/softtoken/credential.h"
+#include "vendor/tokens/credential.h"
 
 // New keys and self-signed certificates for the key container tool.
-namespace softtoken {
+namespace tokens {
 
 struct NewCredentialOptions {
   int rsaBits = 0;      // 0: an ECDSA P-256 key; else an RSA key of that many bits (>= 2048)
@@ -27,4 +27,4 @@ NamePtr parseSubject(const std::string& text);
 std::string subjectLine(X509* certificate);
 std::string expiryText(X509* certificate);
 
-}  // namespace softtoken
+}  // namespace tokens

@@ -12,11 +12,13 @@
 
 #include "tools/self_signed.h"
 #include "vendor/consent/pinentry.h"
-#include "vendor/softtoken/container_store.h"
+#include "vendor/tokens/software/container_store.h"
+#include "vendor/tokens/software/pkcs12.h"
 
 namespace {
 
-using namespace softtoken;
+using namespace tokens;
+using namespace tokens::software;
 
 constexpr char kUsage[] =
     "usage: quorvant_token [--store DIR] COMMAND\n"

@@ -13,19 +13,23 @@ void prepareStandardStreams() {
   (void)std::signal(SIGPIPE, SIG_IGN);
 }
 
-NativeHandle saveStandardOutput() {
+Status saveStandardOutput(NativeHandle& handle) {
   // A duplicate keeps the browser's pipe reachable after descriptor 1 is
   // pointed at standard error; close-on-exec keeps it out of children.
   int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-  return fd < 0 ? kInvalidHandle : fd;
+  handle = fd < 0 ? kInvalidHandle : fd;
+  return fd < 0 ? Status::lastError("save standard output", "fcntl", "1") : Status();
 }
 
-NativeHandle standardError() {
-  return fcntl(STDERR_FILENO, F_GETFD) < 0 ? kInvalidHandle : STDERR_FILENO;
+Status standardError(NativeHandle& handle) {
+  const bool open = fcntl(STDERR_FILENO, F_GETFD) >= 0;
+  handle = open ? STDERR_FILENO : kInvalidHandle;
+  return open ? Status() : Status::lastError("get standard error", "fcntl", "2");
 }
 
-bool redirectStandardOutput(NativeHandle handle) {
-  return dup2(static_cast<int>(handle), STDOUT_FILENO) >= 0;
+Status redirectStandardOutput(NativeHandle handle) {
+  if (dup2(static_cast<int>(handle), STDOUT_FILENO) >= 0) return {};
+  return Status::lastError("redirect standard output", "dup2", "1");
 }
 
 bool writeAll(NativeHandle handle, const void* data, std::size_t size) {

@@ -11,25 +11,34 @@
 
 namespace platform {
 
+namespace {
+
 // flock on a lock file in the temporary directory: the kernel drops the lock
 // when its holder dies, so a crashed host never blocks the others.
-NamedLock::NamedLock(const char* name) {
+Status takeLock(const char* name, NativeHandle& handle) {
   // Without a private folder there is no lock file that others cannot hold.
-  std::optional<Path> folder = temporaryPath();
-  if (!folder) return;
-  Path path = *folder + name + ".lock";
+  Path folder;
+  Status status = temporaryPath(folder);
+  if (!status.ok()) return status;
+  Path path = folder + name + ".lock";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  int status;
+  if (fd < 0) return Status::lastError("take lock", "open", path);
+  int result;
   do {
-    status = flock(fd, LOCK_EX);
-  } while (status != 0 && errno == EINTR);
-  if (status != 0) {
+    result = flock(fd, LOCK_EX);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    status = Status::lastError("take lock", "flock", path);
     ::close(fd);
-    return;
+    return status;
   }
-  handle_ = fd;
+  handle = fd;
+  return {};
 }
+
+}  // namespace
+
+NamedLock::NamedLock(const char* name) : status_(takeLock(name, handle_)) {}
 
 NamedLock::~NamedLock() {
   if (handle_ == kInvalidHandle) return;

@@ -14,33 +14,45 @@ void prepareStandardStreams() {
   _setmode(_fileno(stdin), _O_BINARY);
 }
 
-NativeHandle saveStandardOutput() {
+Status saveStandardOutput(NativeHandle& handle) {
+  handle = kInvalidHandle;
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (output == INVALID_HANDLE_VALUE) return kInvalidHandle;
+  if (output == INVALID_HANDLE_VALUE) {
+    return Status::lastError("save standard output", "GetStdHandle", u"STD_OUTPUT_HANDLE");
+  }
   // A process without standard output has a null handle; it is kept as is.
-  if (output == nullptr) return 0;
+  if (output == nullptr) {
+    handle = 0;
+    return {};
+  }
   // A copy of our own: the runtime closes the original when its descriptor 1
   // is pointed at the error stream, and the answers must outlive that.
   HANDLE process = GetCurrentProcess();
   HANDLE copy = nullptr;
   if (!DuplicateHandle(process, output, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-    return kInvalidHandle;
+    return Status::lastError("save standard output", "DuplicateHandle", u"STD_OUTPUT_HANDLE");
   }
-  return reinterpret_cast<NativeHandle>(copy);
+  handle = reinterpret_cast<NativeHandle>(copy);
+  return {};
 }
 
-NativeHandle standardError() {
-  return reinterpret_cast<NativeHandle>(GetStdHandle(STD_ERROR_HANDLE));
+Status standardError(NativeHandle& handle) {
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  handle = reinterpret_cast<NativeHandle>(error);
+  if (error != INVALID_HANDLE_VALUE) return {};
+  return Status::lastError("get standard error", "GetStdHandle", u"STD_ERROR_HANDLE");
 }
 
-bool redirectStandardOutput(NativeHandle handle) {
-  if (!SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(handle))) return false;
+Status redirectStandardOutput(NativeHandle handle) {
+  if (!SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(handle))) {
+    return Status::lastError("redirect standard output", "SetStdHandle", u"STD_OUTPUT_HANDLE");
+  }
   // The C runtime bound its own descriptor 1 to the original handle at
   // start-up; point it at the error stream too, so printf from any code in
   // the process cannot reach the browser's pipe.
   std::fflush(stdout);
   _dup2(_fileno(stderr), _fileno(stdout));
-  return true;
+  return {};
 }
 
 bool writeAll(NativeHandle handle, const void* data, std::size_t size) {

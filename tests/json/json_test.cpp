@@ -62,9 +62,39 @@ TEST(JsonParse, AcceptsAndRejectsDocuments) {
   }
 }
 
+// A failure names the code unit where the text stopped making sense and why; a large string that
+// took the text's memory over does not shift the offset.
+TEST(JsonParse, FailuresSayWhereAndWhy) {
+  const std::u16string large = u"[\"" + std::u16string(70000, u'a') + u"\",?]";
+  const std::tuple<std::u16string, std::size_t, std::string> cases[] = {
+      {u"  ", 2, "unexpected end of text"},
+      {u"[1] x", 4, "text after the value"},
+      {u"[1,?]", 3, "no value starts with this character"},
+      {large, 70004, "no value starts with this character"},
+      {nestedArrays(513), 512, "nesting deeper than 512 levels"},
+      {u"-x", 1, "digit expected"},
+      {u"1.e", 2, "digit expected after the decimal point"},
+      {u"1e+x", 3, "digit expected in the exponent"},
+      {u"\"a\x01\"", 2, "control character in a string"},
+      {u"\"\\u12G4\"", 5, "four hex digits expected"},
+      {u"\"\\x\"", 2, "no such escape"},
+      {u"[1 2]", 3, "',' or ']' expected"},
+      {u"{\"a\":1 \"b\"", 7, "',' or '}' expected"},
+      {u"{a:1}", 1, "member name expected"},
+      {u"{\"a\" 1}", 5, "':' expected"},
+  };
+  for (const auto& [input, offset, reason] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(input.substr(0, 60)));
+    JsonParseFailure failure;
+    EXPECT_EQ(JsonValue::parse(std::u16string(input), failure), nullptr);
+    EXPECT_EQ(failure.offset, offset);
+    EXPECT_EQ(failure.reason ? failure.reason : "", reason);
+  }
+}
+
 // Expected values of the edge rows were computed on the x87 unit with 53-bit precision
 // control, following the reader's steps; compared bit for bit, so the sign of zero counts.
-TEST(JsonParse, ReadsNumbersDigitByDigitWithTheOriginalsRounding) {
+TEST(JsonParse, ReadsNumbersDigitByDigitRoundingEveryStepToDouble) {
   const std::string zeros315(315, '0'), nines(1000000, '9');
   const std::string smallest = "0." + std::string(323, '0') + "5";
   const std::string largest = "179769313486231" + std::string(294, '0');
@@ -88,7 +118,7 @@ TEST(JsonParse, ReadsNumbersDigitByDigitWithTheOriginalsRounding) {
       {"0." + zeros315 + "123456789", 0x0.00000017d491cp-1022},
       {"0." + std::string(1500, '0') + "9", 0.0},
       {"3." + std::string(1500, '0') + "9", 3.0},
-      // Huge exponents give what the original's endless run of steps would.
+      // Huge exponents give what applying every step of ten would: infinity or zero.
       {"1e" + nines, kInfinity},
       {"-1e-" + nines, -0.0},
       {"-0.0e" + nines, -0.0},

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
+#include <functional>
 #include <thread>
 #include <tuple>
 
@@ -48,7 +48,9 @@ TEST_F(PlatformTest, TemporaryPathIsAFolderPrivateToTheUser) {
     SCOPED_TRACE(tmpdir);
     runtimeDir ? ::setenv("XDG_RUNTIME_DIR", runtimeDir, 1) : ::unsetenv("XDG_RUNTIME_DIR");
     ::setenv("TMPDIR", tmpdir.c_str(), 1);
-    EXPECT_EQ(platform::temporaryPath().value_or(""), expected);
+    platform::Path path;
+    EXPECT_EQ(platform::temporaryPath(path).ok(), !expected.empty());
+    EXPECT_EQ(path, expected);
     struct stat info {};
     EXPECT_TRUE(expected.empty() || ::lstat(expected.c_str(), &info) == 0);
     EXPECT_TRUE(expected.empty() || (info.st_mode & 07777) == 0700u);
@@ -86,15 +88,77 @@ TEST_F(PlatformTest, NamedLockExcludesOtherProcessesAndDiesWithItsHolder) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected);
 }
 
-// An existing file or a planted link is never opened and a directory is no input.
-TEST_F(PlatformTest, NewFileIsExclusiveFollowsNoLinkAndInputFileOpensOnlyFiles) {
-  const std::string taken = tmp_.path() + "/taken", link = tmp_.path() + "/link";
+// Every failure names what failed, the call, the path and the cause; an existing file or a
+// planted link is never opened, a directory or FIFO is no input.
+TEST_F(PlatformTest, FailuresNameTheirCause) {
+  const std::string dir = tmp_.path(), taken = dir + "/taken", link = dir + "/link";
+  const std::string host = tmp_.hostPath(), fifo = dir + "/fifo";
   std::ofstream(taken) << "x";
-  ASSERT_EQ(::symlink((tmp_.path() + "/nowhere").c_str(), link.c_str()), 0);
-  EXPECT_FALSE(platform::NewFile().create(taken));
-  EXPECT_FALSE(platform::NewFile().create(link));
-  EXPECT_FALSE(std::filesystem::exists(tmp_.path() + "/nowhere"));
-  EXPECT_FALSE(platform::InputFile().open(tmp_.path()));
+  ASSERT_EQ(::symlink((dir + "/nowhere").c_str(), link.c_str()), 0);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto readFive = [&] {
+    platform::InputFile file;
+    platform::Status opened = file.open(taken);
+    char buffer[5];
+    return opened.ok() ? file.read(buffer, sizeof buffer) : opened;
+  };
+  const auto temporary = [] {
+    platform::Path path;
+    return platform::temporaryPath(path);
+  };
+  const std::pair<std::function<platform::Status()>, std::string> cases[] = {
+      {[&] { return platform::NewFile().create(taken); },
+       "create file: open(" + taken + "): File exists (errno 17)"},
+      {[&] { return platform::NewFile().create(link); },
+       "create file: open(" + link + "): File exists (errno 17)"},
+      {[&] { return platform::InputFile().open(dir); },
+       "open file: fstat(" + dir + "): a directory, not a regular file"},
+      {[&] { return platform::InputFile().open(fifo); },
+       "open file: fstat(" + fifo + "): a FIFO, not a regular file"},
+      {[&] { return platform::InputFile().open(dir + "/none"); },
+       "open file: open(" + dir + "/none): No such file or directory (errno 2)"},
+      {readFive, "read file: read(" + taken + "): end of file after 1 of 5 bytes"},
+      {[&] { return platform::removeFile(dir + "/none"); },
+       "remove file: remove(" + dir + "/none): No such file or directory (errno 2)"},
+      {[&] { return platform::createDirectory(taken); },
+       "create directory: mkdir(" + taken + "): File exists (errno 17)"},
+      {[&] { return platform::createDirectory(dir + "/none/sub"); },
+       "create directory: mkdir(" + dir + "/none/sub): No such file or directory (errno 2)"},
+      {[&] {
+         ::chmod(host.c_str(), 0750);
+         return temporary();
+       },
+       "temporary folder: lstat(" + host + "): open to others (mode 0750)"},
+      {[&] {
+         ::rmdir(host.c_str());
+         ::symlink(dir.c_str(), host.c_str());
+         return temporary();
+       },
+       "temporary folder: lstat(" + host + "): not a directory (a link or a file)"},
+      {[&] {
+         ::unlink(host.c_str());
+         ::setenv("TMPDIR", taken.c_str(), 1);
+         return temporary();
+       },
+       "temporary folder: mkdir(" + taken + "/" + tmp_.hostFolder() +
+           "): Not a directory (errno 20)"},
+      {[&] { return platform::NamedLock("quorvantTestLock").status(); },
+       "temporary folder: mkdir(" + taken + "/" + tmp_.hostFolder() +
+           "): Not a directory (errno 20)"},
+      {[&] {
+         ::setenv("TMPDIR", dir.c_str(), 1);
+         ::mkdir(host.c_str(), 0700);
+         ::mkdir((host + "/quorvantTestLock.lock").c_str(), 0700);
+         return platform::NamedLock("quorvantTestLock").status();
+       },
+       "take lock: open(" + host + "/quorvantTestLock.lock): Is a directory (errno 21)"},
+  };
+  ASSERT_TRUE(platform::createDirectory(dir).ok()) << "an existing directory is no failure";
+  ASSERT_TRUE(temporary().ok());
+  for (const auto& [call, expected] : cases) {
+    EXPECT_EQ(call().text(), expected);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir + "/nowhere"));
 }
 
 }  // namespace

@@ -12,13 +12,14 @@
 #include "tests/support/temp_dir.h"
 #include "tools/self_signed.h"
 #include "vendor/av_crypt_mail.h"
-#include "vendor/softtoken/container_store.h"
-#include "vendor/softtoken/openssl_ptr.h"
-#include "vendor/softtoken/token_status.h"
+#include "vendor/tokens/openssl_ptr.h"
+#include "vendor/tokens/software/container_store.h"
+#include "vendor/tokens/token_status.h"
 
 namespace {
 
-using namespace softtoken;
+using namespace tokens;
+using namespace tokens::software;
 
 TempDir store;
 
@@ -29,7 +30,7 @@ class TokenTest : public ::testing::Test {
     Credential credential;
     std::string error;
     ASSERT_TRUE(makeSelfSigned("ec", {}, credential, error)) << error;
-    ASSERT_TRUE(saveContainer(store.path(), "ec", credential, false, error)) << error;
+    ASSERT_TRUE(saveContainer(store.path(), "ec", credential, true, error)) << error;
     ASSERT_TRUE(setDefaultContainer(store.path(), "ec", error)) << error;
     std::ofstream(store.path() + "/broken.p12") << "not a container";
     std::filesystem::create_directory(store.path() + "/dir.p12");
@@ -77,9 +78,6 @@ TEST_F(TokenTest, LoginNeedsAStartupAndAUsableContainerAndErrorsHaveTexts) {
   EXPECT_EQ(0u, AvCmInit(AVCMF_SHUTDOWN));
   EXPECT_EQ(kNotInitialised, AvCmInit(AVCMF_SHUTDOWN));
 
-  for (std::uint32_t status = kNotInitialised; status <= kNoAnswer; ++status) {
-    EXPECT_FALSE(errorText(status).empty()) << std::hex << status;
-  }
   char buffer[8];
   std::uint32_t size = sizeof buffer;
   EXPECT_EQ(kUnknownStatus, AvCmGetErrorInfo(0, 0x1234, 2, buffer, &size, 8));

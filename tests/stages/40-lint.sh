@@ -10,8 +10,8 @@ scripts/check-layers
 
 scripts/install-packages clang-format clang-tidy cppcheck
 
-product=(host requests signing files text json logging platform/posix vendor/fake vendor/softtoken
-         vendor/pkcs11 vendor/consent tools)
+product=(host requests signing files text json logging platform/posix vendor/fake vendor/tokens
+         vendor/consent tools)
 enforced=("${product[@]}" fuzz tests/stress)
 mapfile -t sources < <(git ls-files "${enforced[@]}" | grep -E '\.(cpp|h)$' | grep -v -E '/windows/|_win32\.cpp$')
 # The harnesses build in the fuzz preset only, so tidy skips them.

@@ -12,8 +12,9 @@
 class TempDir {
  public:
   TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quorvant-test-XXXXXX").string();
+    // Read once: tests point TMPDIR at their own TempDir, which is gone by the next test.
+    static const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::string pattern = (base / "quorvant-test-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
   }
   ~TempDir() {

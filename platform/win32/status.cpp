@@ -1,0 +1,43 @@
+#include "platform/status.h"
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+// Paths are UTF-16 here; the log is UTF-8 whatever the code page.
+std::string utf8(const Path& path) {
+  if (path.empty()) return {};
+  const wchar_t* units = reinterpret_cast<const wchar_t*>(path.data());
+  int size = static_cast<int>(path.size());
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, units, size, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string text(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, units, size, &text[0], bytes, nullptr, nullptr);
+  return text;
+}
+
+}  // namespace
+
+Status::Status(const char* what, const char* call, const Path& path, std::string cause)
+    : what_(what), call_(call), path_(utf8(path)), cause_(std::move(cause)) {}
+
+Status Status::lastError(const char* what, const char* call, const Path& path) {
+  const DWORD error = GetLastError();
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<char*>(&text),
+      0, nullptr);
+  std::string cause(text != nullptr ? text : "", length);
+  LocalFree(text);
+  // English, so that the UTF-8 log gets ASCII whatever the code page; without
+  // that language only the number is given. The texts end in a line break.
+  while (!cause.empty() && (cause.back() == '\n' || cause.back() == '\r')) cause.pop_back();
+  cause = cause.empty() ? "error " + std::to_string(error)
+                        : cause + " (error " + std::to_string(error) + ")";
+  return Status(what, call, path, std::move(cause));
+}
+
+}  // namespace platform
