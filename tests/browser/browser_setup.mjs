@@ -10,8 +10,7 @@ import {fileURLToPath} from 'node:url';
 export const repository = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 export const extensionDir = join(repository, 'extension');
 
-// Installs the host for a scratch user (or, `packaged`, uses the installed
-// package's) and makes the container "demo".
+// Installs the host for a scratch user (`packaged`: uses the package's) and makes the container "demo".
 export function prepareHome(build, {packaged = false} = {}) {
   const scratch = mkdtempSync(join(tmpdir(), 'quorvant-browser-'));
   const home = join(scratch, 'home');

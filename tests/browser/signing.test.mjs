@@ -133,7 +133,6 @@ const scenarios = [
     await browser.goto(demo.url);
   }, status: /^The Quorvant signing extension is not installed or not enabled for this page\.$/,
   controls: noControls},
-  // The same package one version higher: the installed extension's update URL brings its extension.
   {name: 'newer-package', policyOnly: 'chromium', act: async () => {
     const {userData} = browser;
     await browser.close();

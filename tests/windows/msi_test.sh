@@ -41,8 +41,7 @@ installed_versions() {  # of the products of this name, from the uninstall keys
     awk -v RS= '/"DisplayName"="Quorvant signing host"/' | sed -n 's/^"DisplayVersion"="\(.*\)"$/\1/p'
 }
 nothing_left() { [[ ! -e $folder && ! -e $user_folder ]] && no_keys HKLM && no_keys HKCU && [[ -z $(installed_versions) ]]; }
-# Per user: nothing new under Program Files, none of the package's keys in HKLM
-# (Wine's msiexec records the product itself in HKLM whatever the scope).
+# Per user: nothing new in Program Files, none of its keys in HKLM (Wine's msiexec records the product there anyway).
 nothing_for_all() { ! find "$WINEPREFIX/drive_c/Program Files"* -newer "$scratch/before" | grep . && no_keys HKLM; }
 uninstalls() { msiexec /x "$msi" "$@" && nothing_left; }
 
