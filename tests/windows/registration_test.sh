@@ -69,8 +69,9 @@ check "no manifest or key was written" nothing_written
 
 echo "# per user"
 check "install without IDs" installs
-check "registers every browser for the example extension" \
-  registered_as HKCU user '["chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]' '["signing@quorvant.example"]'
+packed=$(cat "$(dirname "$zip")/extension/chromium-id")
+check "registers every browser for the packed and the example extension" registered_as HKCU user \
+  "[\"chrome-extension://$packed/\", \"chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/\"]" '["signing@quorvant.example"]'
 user_ids=(/extension-id ABCDEFGHIJKLMNOPabcdefghijklmnop /extension-id ingogkpkbkiidmpbpalbgoiidmfhibjn
           /firefox-id x@y /firefox-id '{01234567-89ab-cdef-0123-456789abcdef}')
 user_origins='["chrome-extension://abcdefghijklmnopabcdefghijklmnop/", "chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]'
