@@ -42,9 +42,9 @@ function listenForPorts() {
     if (event.source !== globalThis || !message || message.channel !== 'quorvant-port') return;
     const port = event.ports && event.ports[0];
     if (!port) return;
+    // Not ours to close when no connect() waits: other code of the page may.
     const waiter = portWaiters.shift();
     if (waiter) waiter(port, message);
-    else port.close();  // its page gave up waiting
   });
 }
 
