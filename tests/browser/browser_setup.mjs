@@ -3,7 +3,7 @@
 import {execFileSync, spawn, spawnSync} from 'node:child_process';
 import {createHash} from 'node:crypto';
 import {once} from 'node:events';
-import {mkdtempSync, mkdirSync, readFileSync, writeFileSync} from 'node:fs';
+import {existsSync, mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
 import {createServer} from 'node:http';
 import {createServer as createHttpsServer} from 'node:https';
 import {tmpdir} from 'node:os';
@@ -32,14 +32,20 @@ export function prepareHome(build) {
   return {scratch, home, env, installed, build, token};
 }
 
+// The demo page, with the page library under node_modules/ as `npm pack` makes it (what a site installs).
 export async function serveDemo() {
+  const scratch = mkdtempSync(join(tmpdir(), 'quorvant-demo-'));
+  process.on('exit', () => rmSync(scratch, {recursive: true, force: true}));
+  const [{filename}] = JSON.parse(execFileSync('npm', ['pack', '--json', '--pack-destination', scratch, join(repository, 'page_library')]));
+  execFileSync('tar', ['-xzf', join(scratch, filename), '-C', scratch]);
   const types = {html: 'text/html', js: 'text/javascript', css: 'text/css'};
   const server = createServer((request, response) => {
-    const name = request.url.split('?')[0].slice(1) || 'index.html';
-    const type = /^[a-z_]+\.(html|js|css)$/.test(name) && types[name.split('.').pop()];
-    if (!type) return response.writeHead(404).end();
-    response.writeHead(200, {'content-type': type + '; charset=utf-8'});
-    response.end(readFileSync(join(extensionDir, 'demo', name)));
+    const [, library, name] = /^\/(node_modules\/@quorvant\/signing\/)?([a-z_]+\.(html|js|css))$/.exec(
+        request.url.split('?')[0].replace(/\/$/, '/index.html')) || [];
+    const path = name && join(library ? join(scratch, 'package') : join(extensionDir, 'demo'), name);
+    if (!path || !existsSync(path)) return response.writeHead(404).end();
+    response.writeHead(200, {'content-type': types[name.split('.').pop()] + '; charset=utf-8'});
+    response.end(readFileSync(path));
   });
   await new Promise((done) => server.listen(0, '127.0.0.1', done));
   return {server, url: `http://127.0.0.1:${server.address().port}/`};

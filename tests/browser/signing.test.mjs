@@ -18,7 +18,6 @@ const container = pkcs11 ? 'T1/ec' : 'demo';
 const shots = join(build, 'browser-screenshots', which + (pkcs11 ? '-pkcs11' : ''));
 let setup, demo, site, browser, stopped = [], dropPolicy = null;
 
-const ask = (data) => browser.evaluate((request) => signingClient.request(request), data);
 const text = (id) => browser.evaluate((name) => document.getElementById(name).textContent, id);
 const signature = () => browser.evaluate(() => document.getElementById('signature').value);
 const enabled = () => browser.evaluate(() => Object.fromEntries(
@@ -26,7 +25,7 @@ const enabled = () => browser.evaluate(() => Object.fromEntries(
 
 // A page state to wait for: by default the end of a step (no "…" left).
 const settled = () => !document.getElementById('status').textContent.endsWith('…');
-const signing = () => document.getElementById('phase').textContent === 'Signing';
+const sending = () => document.getElementById('phase').textContent.startsWith('Sending the file');
 async function waitFor(predicate) {
   for (let tries = 0; tries < 1200; tries++) {
     if (await browser.evaluate(predicate)) return;
@@ -46,7 +45,7 @@ async function sign(path) {
 }
 
 async function verify(path) {
-  const certificate = (await ask({requestAction: 'getCertificate', containerName: container})).certificate;
+  const certificate = await browser.evaluate(() => document.getElementById('certificate').value);
   assert.ok(opensslVerify(setup.scratch, await signature(), certificate, path), 'OpenSSL accepts');
 }
 
@@ -109,7 +108,7 @@ const openControls = {open: false, container: false, file: true, sign: true, clo
 const noControls = {open: false, container: false, file: false, sign: false, close: false};
 
 // Each row: act, status, usable controls, check; `token` rows also run with
-// PKCS#11, whose session asks for the PIN once (the check's request again).
+// PKCS#11, whose session asks for the PIN once.
 const scenarios = [
   {name: 'ready', token: true, status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
   {name: 'opened', token: true, act: open, status: /^The key container is open\./,
@@ -121,13 +120,13 @@ const scenarios = [
   }},
   {name: 'too-big', act: async () => {
     const path = dataFile('too-big.bin', '');
-    truncateSync(path, 1 + await browser.evaluate(() => signingClient.limit));
+    truncateSync(path, 1 + Number(await browser.evaluate(() => document.documentElement.dataset.quorvantMaxFileBytes)));
     await sign(path);
-  }, status: /^Signing failed: too-big\.bin is [\d.]+ MiB, more than the [\d.]+ MiB that .* can pass to the signing host\./,
+  }, status: /^Signing failed: too-big\.bin is [\d.]+ MiB, more than the [\d.]+ MiB the signing host accepts\./,
   controls: openControls, check: async () => assert.equal(await signature(), '', 'the old signature is gone')},
   {name: '100-mib', act: () => sign(dataFile('large.bin', randomBytes(100 * 1024 * 1024))),
    status: /^large\.bin is signed\.$/, check: () => verify(join(setup.scratch, 'large.bin'))},
-  {name: 'busy', act: () => { stopHost('SIGSTOP'); return sign(contract()); }, until: signing,
+  {name: 'busy', act: () => { stopHost('SIGSTOP'); return sign(contract()); }, until: sending,
    status: /^Signing contract\.txt \(1 KiB\)…$/, controls: noControls,
    check: async () => assert.equal(await signature(), '')},
   {name: 'host-gone', act: () => stopHost('SIGKILL'), controls: closedControls,
@@ -214,7 +213,7 @@ const scenarios = [
     await browser.close();
     browser = await launch(setup, {extension: false});
     await browser.goto(demo.url);
-  }, status: /^The Quorvant signing extension is not installed or not enabled for this page\.$/,
+  }, status: /^The Quorvant signing extension is not installed or not enabled for this page\. See "Installing the extension"/,
   controls: noControls},
   {name: 'policy-allowed', act: async () => {
     await relaunch({allowedOrigins: [siteOrigin()], blockedOrigins: [siteOrigin('other')]});

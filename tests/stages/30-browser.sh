@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Browser end to end: the registration script, ./x run, then Debian's headless
-# Chromium (playwright-core, never a downloaded browser) and firefox-esr.
+# Browser end to end: the page library's tests, the registration script, ./x run,
+# then Debian's headless Chromium (playwright-core, never a downloaded browser) and firefox-esr.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -8,6 +8,9 @@ packages=(chromium firefox-esr openssl)
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 scripts/install-packages "${packages[@]}"
+
+echo "-- page library: node tests, types"
+(cd tests/page_library && npm ci --no-audit --no-fund --loglevel=error >/dev/null && node --test && npx tsc --noEmit -p .)
 
 build=$PWD/build/release
 cmake --preset release >/dev/null
