@@ -112,7 +112,7 @@ export async function launchFirefox(setup, {extension = true} = {}) {
       for (let tries = 0; tries < 100; tries++, await new Promise((wake) => setTimeout(wake, 100))) {
         const handles = await send('WebDriver:GetWindowHandles');
         for (const handle of (Array.isArray(handles) ? handles : handles.value).filter((other) => other !== main)) {
-          if ((await inWindow(handle).evaluate(() => location.href).catch(() => '')).includes(part)) return inWindow(handle);
+          if (String(await inWindow(handle).evaluate(() => location.href).catch(() => '')).includes(part)) return inWindow(handle);
         }
       }
       throw new Error(`no window shows ${part}`);
