@@ -48,13 +48,18 @@ function listenForPorts() {
   });
 }
 
+// The bytes of the host's Base64, or null when there are none to read.
 function fromBase64(text) {
   if (typeof text !== 'string') return null;
-  if (Uint8Array.fromBase64) return Uint8Array.fromBase64(text);
-  const binary = atob(text);
-  const bytes = new Uint8Array(binary.length);
-  for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
-  return bytes;
+  try {
+    if (Uint8Array.fromBase64) return Uint8Array.fromBase64(text);
+    const binary = atob(text);
+    const bytes = new Uint8Array(binary.length);
+    for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
+    return bytes;
+  } catch {
+    return null;
+  }
 }
 
 // Sizes to one decimal, rounded the way `round` says, so that a file just
@@ -111,7 +116,7 @@ class Signer {
     const run = this.#hostRun;
     const answer = await this.request(Object.assign({requestAction: 'openCryptoProvider'},
                                                     container ? {containerName: container} : {}));
-    if (answer.handleProvider === undefined) throw noMember('a key container handle');
+    if (answer.handleProvider === undefined) throw noMember('key container handle');
     return new Session(this, answer.handleProvider, run);
   }
 
@@ -218,7 +223,7 @@ class Session {
 
   async certificate() {
     const certificate = fromBase64((await this.#request({requestAction: 'getCertificate'})).certificate);
-    if (!certificate) throw noMember('a certificate');
+    if (!certificate) throw noMember('certificate');
     return certificate;
   }
 
@@ -232,7 +237,7 @@ class Session {
                              sizeText(limit, Math.floor) + ' the signing host accepts.');
     }
     const signature = fromBase64((await this.#request({requestAction: 'getSignature'}, {file, onProgress, signal})).signature);
-    if (!signature) throw noMember('a signature');
+    if (!signature) throw noMember('signature');
     return signature;
   }
 
@@ -256,5 +261,5 @@ function cancelled(signal) {
 }
 
 function noMember(what) {
-  return new SigningError('library-failure', 'The signing host answered without ' + what + '.');
+  return new SigningError('library-failure', 'The signing host\'s answer holds no readable ' + what + '.');
 }

@@ -49,13 +49,13 @@ test('requests: what each call posts and returns; progress only as the host ackn
 });
 
 // The extension's reply to a signing request (with `result`: the host's answer), the page's failure, whether the session is gone.
-for (const [reply, code, lost] of [[{result: 'error', description: 'In words.'}, 'library-failure'], [{result: 'success'}, 'library-failure'],
+for (const [reply, code, lost] of [[{result: 'error', description: 'In words.'}, 'library-failure'], [{result: 'success', signature: '#'}, 'library-failure'],
   ...['denied', 'host-missing', 'too-large', 'cancelled', 'failed'].map((code) => [{code}, code]), [{code: 'refused'}, 'failed'],
   [{code: 'host-stopped'}, 'host-stopped', true], [{code: 'host-missing', contentId: null}, 'host-missing', true], [{contentId: null}, 'host-stopped', true]]) {
   test(`failure: ${JSON.stringify(reply)} -> ${code}`, async () => {
     const session = await opened();
     extension = ({request: {contentId}}) => [null, {answer: null}, reply.result ? {answer: {contentId, data: reply}} : {failure: 'In words.', contentId, ...reply}];
-    await rejects(session.sign(new Blob(['x'])), code, reply.result === 'success' ? /without a signature/ : /^In words\.$/);
+    await rejects(session.sign(new Blob(['x'])), code, reply.result === 'success' ? /no readable signature/ : /^In words\.$/);
     assert.equal(session.closed, Boolean(lost));
   });
 }
