@@ -51,6 +51,17 @@ std::u16string defaultDataDirectory() {
   return directory;
 }
 
+std::u16string createOpenDataFile(const std::u16string& directory, platform::NewFile& file) {
+  platform::NamedLock lock("quorvantCreateDataFileLock");
+  platform::Path path;
+  std::string cause;
+  if (!createFreshFile(toPath(directory), path, file, cause)) {
+    LOG_ERROR << u"Error open file " << pathText(path) << u": " << cause;
+    return {};
+  }
+  return pathText(path);
+}
+
 std::u16string createDataFile(const std::u16string& directory, const std::u16string& content) {
   if (content.empty()) {
     LOG_ERROR << u"Encoded file content is empty...";

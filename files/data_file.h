@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+
 // Data files: request content staged on disk for signing, named
 // "Quorvant_" + 7 random characters + ".bin". Paths are UTF-16 and end in the
 // platform's separator when they name a directory; an empty path means that
@@ -22,3 +24,8 @@ std::u16string defaultDataDirectory();
 // file cannot be created or written (no partial file is left behind). The
 // name is chosen and the file written under a cross-process lock.
 std::u16string createDataFile(const std::u16string& directory, const std::u16string& content);
+
+// Creates a new, empty data file in `directory` by the same rules and under
+// the same lock as createDataFile, and leaves it open in `file` for the
+// caller to write. Its full path; empty when it cannot be created (logged).
+std::u16string createOpenDataFile(const std::u16string& directory, platform::NewFile& file);

@@ -5,6 +5,7 @@
 #include "host/message_channel.h"
 #include "logging/log.h"
 #include "requests/processing_message.h"
+#include "requests/staged_content.h"
 
 // The loop's records speak for the process entry, as its log readers expect.
 #define LOG_MAIN(severity) LOG_TAGGED(severity, "main")
@@ -39,5 +40,7 @@ int runMessageLoop() {
     length = readMessageSize();
   }
   LOG_MAIN(debug) << u"Read message size: 0. Exit.";
+  // Content staged but never signed is of no use to anyone now.
+  discardAllStagedContent();
   return 0;
 }

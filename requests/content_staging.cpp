@@ -6,10 +6,7 @@
 #include "requests/request_fields.h"
 #include "text/text_convert.h"
 
-std::u16string stageContentFile(const JsonValue& request) {
-  const JsonValue* content = findDataMember(request, u"contentFile");
-  if (content == nullptr || !content->isString()) return {};
-
+std::u16string stagingDirectory(const JsonValue& request) {
   std::u16string directory = getWorkingDirectory(request);
   if (!directory.empty()) {
     if (directory.back() != platform::kPathSeparator) directory += platform::kPathSeparator;
@@ -21,7 +18,14 @@ std::u16string stageContentFile(const JsonValue& request) {
       return {};
     }
   }
-  return createDataFile(directory, content->asString());
+  return directory;
+}
+
+std::u16string stageContentFile(const JsonValue& request) {
+  const JsonValue* content = findDataMember(request, u"contentFile");
+  if (content == nullptr || !content->isString()) return {};
+  std::u16string directory = stagingDirectory(request);
+  return directory.empty() ? directory : createDataFile(directory, content->asString());
 }
 
 std::u16string dataFilePath(const JsonValue& request) {

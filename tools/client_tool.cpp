@@ -2,7 +2,10 @@
 // starts the host, sends each request (JSON text from the arguments, or one
 // per line of standard input) as one frame, closes the host's input, and
 // prints every answer frame on a line of its own. Exit code: 0 when the
-// host ended with 0, 1 otherwise, 2 on bad usage.
+// host ended with 0, 1 otherwise, 2 on bad usage. With --file it signs a
+// file of any size as a browser's extension sends one: in parts through
+// "stageContent", then the request with "stagedContent"; its exit code is
+// then 0 only when that request succeeded too.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,6 +16,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "json/json_value.h"
+#include "text/base64.h"
 #include "text/text_convert.h"
 
 extern char** environ;
@@ -28,7 +33,10 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: quorvant_client [--host PATH] [--origin ORIGIN] [--member NAME] [REQUEST...]\n"
+    "       quorvant_client --file PATH [--host PATH] [--origin ORIGIN] [--member NAME] [REQUEST]\n"
     "  REQUEST        JSON text of one request; without any, one request per input line\n"
+    "  --file PATH    stage the file in parts, then send REQUEST (default: a getSignature\n"
+    "                 without a container) with its \"stagedContent\"; print that answer\n"
     "  --host PATH    the host to start (default: quorvant_host next to this program)\n"
     "  --origin TEXT  argument given to the host, as a browser gives the caller's origin\n"
     "  --member NAME  print only that string member of each answer's \"data\"\n";
@@ -37,8 +45,12 @@ struct Options {
   std::string host;
   std::string origin;
   std::string member;
+  std::string file;
   std::vector<std::string> requests;
 };
+
+// 384 KiB of file, 512 KiB of Base64: a part every browser sends quickly.
+constexpr std::size_t kPartBytes = 384 * 1024;
 
 std::string programDirectory() {
   char path[PATH_MAX];
@@ -54,6 +66,7 @@ bool parseOptions(int argc, char** argv, Options& out) {
     std::string* target = word == "--host"     ? &out.host
                           : word == "--origin" ? &out.origin
                           : word == "--member" ? &out.member
+                          : word == "--file"   ? &out.file
                                                : nullptr;
     if (target == nullptr && word.rfind("--", 0) == 0) return false;
     if (target == nullptr) {
@@ -65,7 +78,7 @@ bool parseOptions(int argc, char** argv, Options& out) {
     }
   }
   if (out.host.empty()) out.host = programDirectory() + "/quorvant_host";
-  return true;
+  return out.file.empty() || out.requests.size() <= 1;
 }
 
 bool writeAll(int fd, const std::string& bytes) {
@@ -119,16 +132,84 @@ std::string memberOf(const std::string& answer, const std::string& member) {
   return value != nullptr && value->isString() ? wideToUtf8(value->asString()) : std::string();
 }
 
-void printAnswers(int fd, const std::string& member) {
+// The next answer's body; false at the end of the host's output.
+bool readAnswer(int fd, std::string& body) {
   char header[4];
-  while (readAll(fd, header, sizeof header)) {
-    std::uint32_t length = 0;
-    for (int i = 0; i < 4; ++i)
-      length |= std::uint32_t(static_cast<unsigned char>(header[i])) << (8 * i);
-    std::string body(length, '\0');
-    if (!readAll(fd, body.data(), length)) break;
-    std::cout << (member.empty() ? body : memberOf(body, member)) << std::endl;
+  if (!readAll(fd, header, sizeof header)) return false;
+  std::uint32_t length = 0;
+  for (int i = 0; i < 4; ++i)
+    length |= std::uint32_t(static_cast<unsigned char>(header[i])) << (8 * i);
+  body.assign(length, '\0');
+  return readAll(fd, body.data(), length);
+}
+
+void printAnswer(const std::string& body, const std::string& member) {
+  std::cout << (member.empty() ? body : memberOf(body, member)) << std::endl;
+}
+
+void printAnswers(int fd, const std::string& member) {
+  std::string body;
+  while (readAnswer(fd, body)) printAnswer(body, member);
+}
+
+// `request` (JSON text) with "stagedContent" set in its "data"; empty when it
+// is not a JSON object.
+std::string withStagedContent(const std::string& request, const std::string& name) {
+  std::unique_ptr<JsonValue> root = JsonValue::parse(utf8ToWide(request).c_str());
+  if (!root || !root->isObject()) return {};
+  JsonObject members = root->takeObject();
+  JsonObject data;
+  auto found = members.find(u"data");
+  if (found != members.end() && found->second && found->second->isObject()) {
+    data = found->second->takeObject();
   }
+  data[u"stagedContent"] = std::make_unique<JsonValue>(utf8ToWide(name));
+  members[u"data"] = std::make_unique<JsonValue>(std::move(data));
+  return wideToUtf8(JsonValue(std::move(members)).stringify());
+}
+
+// Sends the file in parts, each once the previous one is staged, then the
+// request naming the staged file; prints the last answer (the request's, or
+// the failing part's). True when that answer is a success.
+bool signFile(int input, int output, const Options& options) {
+  std::ifstream file(options.file, std::ios::binary);
+  if (!file) {
+    std::cerr << "quorvant_client: cannot read " << options.file << "\n";
+    return false;
+  }
+  std::string request = options.requests.empty()
+                            ? std::string(R"({"data":{"requestAction":"getSignature"}})")
+                            : options.requests.front();
+  if (withStagedContent(request, "").empty()) {
+    std::cerr << "quorvant_client: the request is not a JSON object\n";
+    return false;
+  }
+  std::string name, answer;
+  std::vector<char> part(kPartBytes);
+  do {
+    file.read(part.data(), static_cast<std::streamsize>(part.size()));
+    const auto size = static_cast<std::uint32_t>(file.gcount());
+    if (file.bad() || (size == 0 && !name.empty())) break;
+    const std::string body =
+        R"({"data":{"requestAction":"stageContent","contentFile":")" +
+        base64Encode(reinterpret_cast<const std::uint8_t*>(part.data()), size) +
+        (name.empty() ? "\"" : R"(","stagedContent":")" + name + "\"") + "}}";
+    if (!writeAll(input, frame(body)) || !readAnswer(output, answer)) return false;
+    name = memberOf(answer, "stagedContent");
+    if (memberOf(answer, "result") != "success") {
+      printAnswer(answer, options.member);
+      return false;
+    }
+  } while (file);
+  if (file.bad()) {
+    std::cerr << "quorvant_client: cannot read " << options.file << "\n";
+    return false;
+  }
+  if (!writeAll(input, frame(withStagedContent(request, name))) || !readAnswer(output, answer)) {
+    return false;
+  }
+  printAnswer(answer, options.member);
+  return memberOf(answer, "result") == "success";
 }
 
 pid_t startHost(const Options& options, int& input, int& output) {
@@ -170,6 +251,15 @@ int main(int argc, char** argv) {
   int output = -1;
   pid_t host = startHost(options, input, output);
   if (host < 0) return 1;
+  if (!options.file.empty()) {
+    bool signedFile = signFile(input, output, options);
+    ::close(input);
+    ::close(output);
+    int status = 0;
+    while (::waitpid(host, &status, 0) < 0 && errno == EINTR) {
+    }
+    return signedFile && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+  }
   std::thread writer(sendRequests, input, options.requests);
   printAnswers(output, options.member);
   writer.join();

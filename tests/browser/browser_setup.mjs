@@ -1,8 +1,11 @@
 // Scaffolding of the end-to-end test: a scratch home with the host installed,
 // the demo page's server, the host's processes, OpenSSL's verdict.
-import {execFileSync, spawnSync} from 'node:child_process';
+import {execFileSync, spawn, spawnSync} from 'node:child_process';
+import {createHash} from 'node:crypto';
+import {once} from 'node:events';
 import {existsSync, mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
 import {createServer} from 'node:http';
+import {createServer as createHttpsServer} from 'node:https';
 import {tmpdir} from 'node:os';
 import {join, resolve, dirname} from 'node:path';
 import {fileURLToPath} from 'node:url';
@@ -47,6 +50,68 @@ export async function serveDemo() {
   await new Promise((done) => server.listen(0, '127.0.0.1', done));
   return {server, url: `http://127.0.0.1:${server.address().port}/`};
 }
+
+// A page of a site, as the extension's protocol sees it: `heard` collects
+// what the extension says (and what a frame of it passes up), `port` is the
+// page's end once connected. /frame is that page as a frame that asks for a
+// certificate at once.
+const sitePage = (frame) => `<!DOCTYPE html><meta charset="utf-8"><title>Portal</title>
+<input type="file" id="file"><script>
+window.heard = [];
+window.port = new Promise((resolve) => {
+  addEventListener('message', (event) => {
+    if (event.source !== window && event.data && event.data.heard) heard.push(event.data.heard);
+    if (event.source !== window || !event.data || event.data.channel !== 'quorvant-port') return;
+    event.ports[0].onmessage = ({data}) => ${frame ? "parent.postMessage({heard: data}, '*')" : 'heard.push(data)'};
+    resolve(event.ports[0]);
+  });
+  postMessage({channel: 'quorvant-connect'}, location.origin);
+});
+${frame ? "port.then((p) => p.postMessage({request: {contentId: 'frame', data: {requestAction: 'getCertificate'}}}));" : ''}
+</script>`;
+
+// https://portal.example:PORT/ (and other.example, which the browsers map to
+// 127.0.0.1) with a certificate of its own that the test browsers trust:
+// setup.spki is its key's hash for Chromium; Firefox accepts it by session.
+export async function serveSite(setup) {
+  const key = join(setup.scratch, 'site.key');
+  const cert = join(setup.scratch, 'site.pem');
+  execFileSync('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2', '-subj', '/CN=portal.example',
+                           '-addext', 'subjectAltName=DNS:portal.example,DNS:other.example', '-keyout', key, '-out', cert],
+               {stdio: 'ignore'});
+  const spki = execFileSync('openssl', ['x509', '-in', cert, '-pubkey', '-noout']).toString();
+  setup.spki = createHash('sha256').update(Buffer.from(spki.replace(/-----[^-]+-----|\s/g, ''), 'base64')).digest('base64');
+  const server = createHttpsServer({key: readFileSync(key), cert: readFileSync(cert)}, (request, response) => {
+    const path = new URL(request.url, 'https://x').pathname;
+    response.writeHead(200, {'content-type': 'text/html; charset=utf-8'});
+    response.end(path === '/frame' ? sitePage(true) : sitePage(false) +
+      (path === '/with-frame' ? `<iframe src="https://other.example:${server.address().port}/frame"></iframe>` : ''));
+  });
+  await new Promise((done) => server.listen(0, '127.0.0.1', done));
+  return {server, url: `https://portal.example:${server.address().port}/`};
+}
+
+// The extension's managed policy for both browsers, in the machine's policy
+// folders for as long as a child holds the lock other tests take for system
+// files; the returned function removes both and releases it.
+export async function systemPolicy(policy) {
+  const chromium = '/etc/chromium/policies/managed/quorvant-extension-test.json';
+  const firefox = '/etc/firefox/policies/policies.json';
+  const script = `set -e; [ ! -e ${firefox} ]; trap 'rm -f ${chromium} ${firefox}' EXIT
+    mkdir -p ${dirname(chromium)} ${dirname(firefox)}; printf %s "$1" > ${chromium}; printf %s "$2" > ${firefox}
+    echo ready; read -r _ || true`;
+  const holder = spawn('flock', ['/tmp/quorvant-system.lock', 'bash', '-c', script, 'policy',
+                                 JSON.stringify({'3rdparty': {extensions: {[chromiumId]: policy}}}),
+                                 JSON.stringify({policies: {'3rdparty': {Extensions: {'signing@quorvant.example': policy}}}})],
+                       {stdio: ['pipe', 'pipe', 'inherit']});
+  const [ready] = await Promise.race([once(holder.stdout, 'data'), once(holder, 'exit')]);
+  if (!String(ready).startsWith('ready')) throw new Error('the policy files could not be written');
+  return async () => {
+    holder.stdin.end();
+    if (holder.exitCode === null) await once(holder, 'exit');
+  };
+}
+const chromiumId = 'ingogkpkbkiidmpbpalbgoiidmfhibjn';
 
 // The running hosts of this home: pidof matches the program's full path, not only its name.
 export function hostProcesses(setup) {

@@ -16,19 +16,32 @@ export async function launchChromium(setup, {extension = true} = {}) {
     env: setup.env,
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           '--host-resolver-rules=MAP *.example 127.0.0.1', `--ignore-certificate-errors-spki-list=${setup.spki}`,
            ...(extension ? [`--disable-extensions-except=${extensionDir}`,
                             `--load-extension=${extensionDir}`] : [])],
   });
   // The extension is ready once its service worker runs.
   if (extension && !context.serviceWorkers().length) await context.waitForEvent('serviceworker');
-  const page = await context.newPage();
-  return {
-    hostManifest: join(userData, 'NativeMessagingHosts/com.quorvant.signing_host.json'),
+  const drive = (page) => ({
     goto: (url) => page.goto(url),
     click: (selector) => page.click(selector, {timeout: 5000}),
     setFile: (selector, path) => page.setInputFiles(selector, path),
     evaluate: (source, ...args) => page.evaluate(`(${source})(...${JSON.stringify(args)})`),
     screenshot: (path) => page.screenshot({path, fullPage: true}),
+  });
+  return {
+    ...drive(await context.newPage()),
+    hostManifest: join(userData, 'NativeMessagingHosts/com.quorvant.signing_host.json'),
+    extensionUrl: extension && new URL('/', context.serviceWorkers()[0].url()).href,
+    // The window or tab whose address holds `part` (an extension's window too), once it is there.
+    window: async (part) => {
+      for (let tries = 0; tries < 100; tries++) {
+        const found = context.pages().find((page) => page.url().includes(part));
+        if (found) return drive(found);
+        await new Promise((wake) => setTimeout(wake, 100));
+      }
+      throw new Error(`no window shows ${part}`);
+    },
     close: () => context.close(),
   };
 }

@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import {mkdirSync, readFileSync, renameSync, rmSync, truncateSync, writeFileSync} from 'node:fs';
 import {randomBytes} from 'node:crypto';
 import {join} from 'node:path';
-import {prepareHome, serveDemo, opensslVerify, repository, hostProcesses} from './browser_setup.mjs';
+import {prepareHome, serveDemo, serveSite, systemPolicy, opensslVerify, repository, hostProcesses} from './browser_setup.mjs';
 import {launchChromium} from './chromium_driver.mjs';
 import {launchFirefox} from './firefox_driver.mjs';
 
@@ -16,7 +16,7 @@ const launch = {chromium: launchChromium, firefox: launchFirefox}[which];
 const pkcs11 = process.env.QUORVANT_TEST_TOKEN === 'pkcs11';
 const container = pkcs11 ? 'T1/ec' : 'demo';
 const shots = join(build, 'browser-screenshots', which + (pkcs11 ? '-pkcs11' : ''));
-let setup, demo, browser, stopped = [];
+let setup, demo, site, browser, stopped = [], dropPolicy = null;
 
 const text = (id) => browser.evaluate((name) => document.getElementById(name).textContent, id);
 const signature = () => browser.evaluate(() => document.getElementById('signature').value);
@@ -61,6 +61,47 @@ function stopHost(signal) {
   stopped = signal === 'SIGSTOP' ? pids : [];
 }
 
+// A site's page talking the extension's protocol itself (browser_setup's sitePage).
+const sleep = (ms) => new Promise((wake) => setTimeout(wake, ms));
+const siteOrigin = (name = 'portal') => new URL(site.url).origin.replace('portal', name);
+async function onSite(path = '') {
+  await browser.goto(site.url + path);
+  await browser.evaluate(() => window.port.then(() => true));
+}
+const post = (message) => browser.evaluate(async (sent) => {
+  if (sent.file) sent.file = document.getElementById('file').files[0];
+  (await window.port).postMessage(sent);
+}, message);
+const request = (contentId, data, file) => post({request: {contentId, data}, file});
+// What the extension said about one request, once it said its last word.
+async function heard(contentId, last = (said) => said.some((message) => message.answer || message.failure)) {
+  for (let tries = 0; tries < 1200; tries++) {
+    const said = (await browser.evaluate(() => window.heard)).filter((message) => (message.answer || {}).contentId === contentId ||
+        [message.contentId, message.asking, message.sent, message.progress].includes(contentId));
+    if (last(said)) return said;
+    await sleep(100);
+  }
+  assert.fail(`no last word on ${contentId}`);
+}
+const asked = (said) => said.some((message) => message.asking !== undefined);
+const answered = (said) => said.find((message) => message.answer).answer.data;
+const failed = (said) => said.find((message) => message.failure).code;
+const newHosts = (before) => hostProcesses(setup).filter((pid) => !before.includes(pid));
+// The person's choice in the approval window; returns the origin it names.
+async function approve(choice, {remember = true, shot} = {}) {
+  const window = await browser.window('approve.html');
+  if (shot) await window.screenshot(join(shots, `${shot}.png`));
+  const origin = await window.evaluate(() => document.getElementById('origin').textContent);
+  if (!remember) await window.click('#remember');
+  await window.click('#' + choice);
+  return origin;
+}
+async function relaunch(policy) {
+  await browser.close();
+  if (policy) dropPolicy = await systemPolicy(policy);
+  browser = await launch(setup);
+}
+
 const contract = () => dataFile('contract.txt', 'Contract Nr. 7\u00e9\nsigned in the browser\n');
 const closedControls = {open: true, container: true, file: true, sign: false, close: false};
 const openControls = {open: false, container: false, file: true, sign: true, close: true};
@@ -83,9 +124,8 @@ const scenarios = [
     await sign(path);
   }, status: /^Signing failed: too-big\.bin is [\d.]+ MiB, more than the [\d.]+ MiB the signing host accepts\./,
   controls: openControls, check: async () => assert.equal(await signature(), '', 'the old signature is gone')},
-  {name: 'largest', act: async () => sign(dataFile('largest.bin', randomBytes(
-    Number(await browser.evaluate(() => document.documentElement.dataset.quorvantMaxFileBytes))))), status: /^largest\.bin is signed\.$/,
-  check: () => verify(join(setup.scratch, 'largest.bin'))},
+  {name: '100-mib', act: () => sign(dataFile('large.bin', randomBytes(100 * 1024 * 1024))),
+   status: /^large\.bin is signed\.$/, check: () => verify(join(setup.scratch, 'large.bin'))},
   {name: 'busy', act: () => { stopHost('SIGSTOP'); return sign(contract()); }, until: sending,
    status: /^Signing contract\.txt \(1 KiB\)…$/, controls: noControls,
    check: async () => assert.equal(await signature(), '')},
@@ -111,18 +151,91 @@ const scenarios = [
     await open();
   }, status: /^Opening the key container failed: The signing host is not installed for this browser \(.+\)\.$/,
   controls: closedControls, check: () => renameSync(browser.hostManifest + '.away', browser.hostManifest)},
+  // Sites: the person decides, the page never names paths, the administrator overrides.
+  {name: 'site-asks', act: async () => {
+    await onSite();
+    const before = hostProcesses(setup);
+    const path = dataFile('site.bin', randomBytes(900 * 1024));
+    await browser.setFile('#file', path);
+    await request('s1', {requestAction: 'getSignature', containerName: container}, true);
+    await heard('s1', asked);
+    assert.deepEqual(newHosts(before), [], 'no host before Allow');
+    assert.equal(await approve('allow', {shot: 'approval'}), siteOrigin());
+    const said = await heard('s1');
+    assert.deepEqual(said.filter((message) => message.progress).map((message) => [message.sentBytes, message.totalBytes]),
+                     [[393216, 921600], [786432, 921600], [921600, 921600]]);
+    await request('c1', {requestAction: 'getCertificate', containerName: container});
+    const certificate = answered(await heard('c1')).certificate;
+    assert.ok(opensslVerify(setup.scratch, answered(said).signature, certificate, path), 'OpenSSL accepts');
+  }},
+  {name: 'site-remembered', act: async () => {
+    await onSite();
+    await request('c2', {requestAction: 'getCertificate', containerName: container});
+    const said = await heard('c2');
+    assert.ok(!asked(said));
+    assert.equal(answered(said).result, 'success');
+  }},
+  {name: 'site-forgotten', act: async () => {
+    await browser.goto(browser.extensionUrl + 'options.html');
+    await browser.click(`button[data-origin="${siteOrigin()}"]`);
+    await browser.screenshot(join(shots, 'options.png'));
+    await onSite();
+    const before = hostProcesses(setup);
+    await request('c3', {requestAction: 'getCertificate', containerName: container});
+    assert.equal(await approve('deny', {remember: false}), siteOrigin());
+    assert.equal(failed(await heard('c3')), 'denied');
+    assert.deepEqual(newHosts(before), [], 'Deny starts no host');
+  }},
+  {name: 'site-names-paths', act: async () => {
+    const before = hostProcesses(setup);
+    for (const [contentId, member] of [['p1', 'fileDataPath'], ['p2', 'workingDirectory']]) {
+      await request(contentId, {requestAction: 'getSignature', containerName: container, [member]: setup.scratch});
+      const said = await heard(contentId);
+      assert.ok(!asked(said));
+      assert.equal(failed(said), 'refused');
+    }
+    assert.deepEqual(newHosts(before), []);
+  }},
+  {name: 'site-frame', act: async () => {
+    await browser.goto(site.url + 'with-frame');
+    assert.equal(await approve('deny', {remember: false}), siteOrigin('other'));
+    assert.equal(failed(await heard('frame')), 'denied');
+  }},
+  {name: 'plain-http', act: async () => {
+    await browser.goto(demo.url.replace('127.0.0.1', 'plain.example'));
+    assert.equal(await browser.evaluate(() => new Promise((resolve) => {
+      addEventListener('message', (event) => { if (event.data.channel === 'quorvant-port') resolve('connected'); });
+      postMessage({channel: 'quorvant-connect'}, location.origin);
+      setTimeout(() => resolve(document.documentElement.dataset.quorvantExtension || 'none'), 1500);
+    })), 'none');
+  }},
   {name: 'no-extension', act: async () => {
     await browser.close();
     browser = await launch(setup, {extension: false});
     await browser.goto(demo.url);
   }, status: /^The Quorvant signing extension is not installed or not enabled for this page\. See "Installing the extension"/,
   controls: noControls},
+  {name: 'policy-allowed', act: async () => {
+    await relaunch({allowedOrigins: [siteOrigin()], blockedOrigins: [siteOrigin('other')]});
+    await onSite();
+    await request('c4', {requestAction: 'getCertificate', containerName: container});
+    const said = await heard('c4');
+    assert.ok(!asked(said));
+    assert.equal(answered(said).result, 'success');
+  }},
+  {name: 'policy-blocked', act: async () => {
+    await browser.goto(site.url + 'with-frame');
+    const said = await heard('frame');
+    assert.ok(!asked(said));
+    assert.equal(failed(said), 'denied');
+  }},
 ];
 
 before(async () => {
   mkdirSync(shots, {recursive: true});
   setup = prepareHome(build);
   demo = await serveDemo();
+  site = await serveSite(setup);
   browser = await launch(setup);
   await browser.goto(demo.url);
 });
@@ -130,13 +243,16 @@ before(async () => {
 after(async () => {
   if (stopped.length) stopHost('SIGKILL');
   if (browser) await browser.close();
+  if (dropPolicy) await dropPolicy();
   if (demo) demo.server.close();
+  if (site) site.server.close();
   if (setup) rmSync(setup.scratch, {recursive: true, force: true});
 });
 
 for (const row of scenarios.filter((row) => row.token || !pkcs11)) {
   test(`${which}: ${row.name}`, async () => {
     if (row.act) await row.act();
+    if (!row.status) return;
     await waitFor(row.until || settled);
     await browser.screenshot(join(shots, `${row.name}.png`));
     assert.match(await text('status'), row.status);

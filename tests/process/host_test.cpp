@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -24,8 +25,10 @@ namespace {
 struct Row {
   const char* name;
   // Frame bodies sent in order; $T: the temporary directory, $W: its Windows form.
+  // A row with "$N" in its answers sends each once the one before is answered:
+  // "$S" is the staged name the answers last gave, "$Z<n>" Base64 of n zeros.
   std::vector<std::string> requests;
-  std::vector<std::string> answers;  // "*": any answer
+  std::vector<std::string> answers;  // "*": any answer; "$N": a new staged name
   // Library calls without "AvCm", AvCmInit with its flag ("Init1"), then the
   // exit line of a record not left clean; "*": not checked.
   std::string calls;
@@ -85,6 +88,58 @@ std::string replaced(std::string text, const std::string& mark, const std::strin
   }
   return text;
 }
+
+std::string withZeros(std::string text) {
+  const std::size_t at = text.find("$Z");
+  if (at == std::string::npos) return text;
+  std::size_t digits = 0;
+  const std::size_t count = std::stoul(text.substr(at + 2), &digits);
+  const char* const tails[] = {"", "AA==", "AAA="};
+  return text.replace(at, 2 + digits, std::string(count / 3 * 4, 'A') + tails[count % 3]);
+}
+
+bool isStagedName(const std::string& name) {
+  return std::regex_match(name, std::regex("[0-9A-Za-z]{16}"));
+}
+
+HostRun runStaged(const std::vector<std::string>& requests, const Environment& environment) {
+  HostRun run;
+  HostProcess host(environment);
+  std::string name;
+  for (const std::string& request : requests) {
+    std::optional<std::string> answer;
+    if (host.writeFrame(withZeros(replaced(request, "$S", name)))) answer = host.readFrame();
+    if (!answer) break;
+    const std::string given = dataString(*answer, u"stagedContent").value_or("");
+    if (isStagedName(given)) name = given;
+    run.answers.push_back(*answer);
+  }
+  host.closeInput();
+  run.exitCode = host.waitForExit();
+  run.rest = host.unread();
+  run.errors = host.errorOutput();
+  return run;
+}
+
+std::string stageRequest(const std::string& members) {
+  return R"({"data":{"requestAction":"stageContent",)" + members + "}}";
+}
+const std::string kFirstPart = R"("workingDirectory":"$T/work","contentFile":)";
+std::string stagedAnswer(std::uint64_t bytes, const std::string& name, bool first = false) {
+  return R"({"data":{"requestAction":"stageContent","result":"success","stagedBytes":)" +
+         std::to_string(bytes) + R"(,"stagedContent":")" + name +
+         (first ? R"(","workingDirectory":"$T\/work"}})" : "\"}}");
+}
+// The answer of a failed stageContent (action "stageContent") or getSignature.
+std::string stagedError(const std::string& description, const std::string& name,
+                        const char* action = "stageContent") {
+  return std::string("{\"data\":{") + (action[0] == 'g' ? R"("containerName":"C1",)" : "") +
+         R"("description":")" + description + R"(","requestAction":")" + action +
+         R"(","result":"error","stagedContent":")" + name + "\"}}";
+}
+const char kUnknown[] = "Unknown or already used stagedContent";
+const char kBadBase64[] =
+    "Bad Base64 in contentFile: a part must be whole 4-character groups, padded only at its end";
 
 std::string tooLarge(std::size_t bytes) {
   return "Answer too large: " + std::to_string(bytes) +
@@ -241,6 +296,48 @@ const Row kRows[] = {
      std::string(kSignCalls) + " " + repeated(kSignFails, 2) +
          " Init1 Login GetErrorInfo exit startups=1 sessions=0 messages=0 certificates=0",
      "work/"},
+    // Staged in parts, each part answered before the next goes.
+    {"StagedPartsInOrderSignedOnceDiscardedOrLeftAtTheEnd",
+     {stageRequest(kFirstPart + R"("aGVs")"),
+      stageRequest(R"("contentFile":"bG8=","stagedContent":"$S")"),
+      signRequest("C1", R"("stagedContent":"$S")"), signRequest("C1", R"("stagedContent":"$S")"),
+      stageRequest(kFirstPart + R"("aGVs")"),
+      stageRequest(R"("stagedContent":"$S","discard":true)"),
+      stageRequest(R"("contentFile":"aGVs","stagedContent":"$S")"),
+      stageRequest(kFirstPart + R"("aGVs")")},
+     {stagedAnswer(3, "$N", true), stagedAnswer(5, "$S"),
+      R"({"data":{"containerName":"C1","requestAction":"getSignature","result":"success",)"
+      R"("signature":")" +
+          signatureOf("C1", "hello") + R"(","stagedContent":"$S"}})",
+      stagedError(kUnknown, "$S", "getSignature"), stagedAnswer(3, "$N", true),
+      R"({"data":{"discard":true,"requestAction":"stageContent","result":"success",)"
+      R"("stagedBytes":0,"stagedContent":"$S"}})",
+      stagedError(kUnknown, "$S"), stagedAnswer(3, "$N", true)},
+     kSignCalls,
+     "work/"},
+    {"StagedPartsThatFailAreRemoved",
+     {stageRequest(kFirstPart + R"("aGVs")"),
+      stageRequest(R"("contentFile":"a!Vs","stagedContent":"$S")"),
+      stageRequest(R"("contentFile":"bG8=","stagedContent":"$S")"),
+      stageRequest(kFirstPart + R"("aGk=")"),
+      stageRequest(R"("contentFile":"aGVs","stagedContent":"$S")"),
+      signRequest("C1", R"("stagedContent":"$S")"), stageRequest(kFirstPart + R"("aGVs")"),
+      signRequest("C1", R"("stagedContent":"$S","contentFile":"aGVsbG8=")"),
+      signRequest("C1", R"("stagedContent":"$S")"),
+      stageRequest(R"("contentFile":"aGVs","stagedContent":"unknown")"),
+      stageRequest(R"("contentFile":"aGV")")},
+     {stagedAnswer(3, "$N", true), stagedError(kBadBase64, "$S"), stagedError(kUnknown, "$S"),
+      stagedAnswer(2, "$N", true),
+      stagedError("Content part does not follow on: a padded part ended the content", "$S"),
+      stagedError(kUnknown, "$S", "getSignature"), stagedAnswer(3, "$N", true),
+      stagedError("Bad parameter stagedContent in action getSignature: fileDataPath or "
+                  "contentFile given too",
+                  "$S", "getSignature"),
+      stagedError(kUnknown, "$S", "getSignature"), stagedError(kUnknown, "unknown"),
+      R"({"data":{"description":")" + std::string(kBadBase64) +
+          R"(","requestAction":"stageContent","result":"error"}})"},
+     "",
+     "work/"},
     // A runtime folder that does not exist is passed over for TMPDIR.
     {"StagedInTheDefaultDirectory",
      {signRequest("C1", ""), signRequest("C1", R"("contentFile":" aGVsbG8=")"),
@@ -272,6 +369,32 @@ const Row kRows[] = {
           R"("description":"Error open file data","fileDataPath":"\\\\.\\pipe\\quorvant-test",)")},
      "*"},
 };
+
+// Parts of 48 MiB (64 MiB frames) up to the staging limit, then 3 bytes more.
+Row limitRow() {
+  Row row{"StagedUpToTheLimitAndNoFurther", {}, {}, "", "work/"};
+  const std::uint64_t part = 48 << 20, limit = 512 << 20;
+  for (std::uint64_t staged = 0; staged < limit;) {
+    const std::uint64_t size = std::min(part, limit - staged);
+    const std::string content = "\"$Z" + std::to_string(size) + "\"";
+    row.requests.push_back(stageRequest(
+        staged == 0 ? kFirstPart + content : R"("stagedContent":"$S","contentFile":)" + content));
+    row.answers.push_back(stagedAnswer(staged + size, staged == 0 ? "$N" : "$S", staged == 0));
+    staged += size;
+  }
+  row.requests.push_back(stageRequest(R"("contentFile":"AAAA","stagedContent":"$S")"));
+  row.answers.push_back(stagedError(
+      "Content too large: a staged file holds at most " + std::to_string(limit) + " bytes", "$S"));
+  row.requests.push_back(signRequest("C1", R"("stagedContent":"$S")"));
+  row.answers.push_back(stagedError(kUnknown, "$S", "getSignature"));
+  return row;
+}
+
+std::vector<Row> allRows() {
+  std::vector<Row> rows(std::begin(kRows), std::end(kRows));
+  rows.push_back(limitRow());
+  return rows;
+}
 
 class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
  protected:
@@ -307,16 +430,30 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   const Row& row = GetParam();
   if (!runsHere(row)) GTEST_SKIP();
   writeFile(tempPath() + "/given.bin", kGiven);
+  const bool staged = std::any_of(row.answers.begin(), row.answers.end(), [](const std::string& a) {
+    return a.find("$N") != std::string::npos;
+  });
+  std::vector<std::string> requests;
   std::string input;
-  for (const std::string& request : row.requests) input += frame(withTemp(request));
+  for (const std::string& request : row.requests) requests.push_back(withTemp(request));
+  for (const std::string& request : staged ? std::vector<std::string>() : requests) {
+    input += frame(request);
+  }
   const bool deaf = std::string(row.name).rfind("Unheard", 0) == 0;
-  const HostRun run = runHost(input + row.raw, environment(row.environment), deaf);
+  const HostRun run = staged ? runStaged(requests, environment(row.environment))
+                             : runHost(input + row.raw, environment(row.environment), deaf);
   EXPECT_EQ(0, run.exitCode) << run.errors;
   EXPECT_EQ("", run.rest);
   ASSERT_EQ(row.answers.size(), run.answers.size()) << run.errors;
+  std::string name;  // the staged name the answers last gave
   for (std::size_t i = 0; i < row.answers.size(); ++i) {
-    const std::string expected =
+    std::string expected =
         replaced(withTemp(row.answers[i]), tempPath(), replaced(tempPath(), "/", "\\/"));
+    const std::string given =
+        staged ? dataString(run.answers[i], u"stagedContent").value_or("") : "";
+    EXPECT_TRUE(expected.find("$N") == std::string::npos || name != given) << "not a new name";
+    if (isStagedName(given)) name = given;
+    expected = replaced(replaced(expected, "$N", name), "$S", name);
     EXPECT_TRUE(expected == "*" || expected == run.answers[i])
         << "answer " << i << "\n  expected: " << expected.substr(0, 400)
         << "\n  actual:   " << run.answers[i].substr(0, 400);
@@ -327,7 +464,7 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   EXPECT_EQ(kGiven, std::string(std::istreambuf_iterator<char>(given), {}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Host, HostRows, ::testing::ValuesIn(kRows),
+INSTANTIATE_TEST_SUITE_P(Host, HostRows, ::testing::ValuesIn(allRows()),
                          [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 using HostStreams = HostTest;

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ constexpr std::uint32_t kBadLogin = 0x106;
 constexpr std::uint32_t kBufferTooSmall = 0x107;
 constexpr std::uint32_t kNotSigned = 0x108;
 constexpr std::uint32_t kBadArgument = 0x109;
+constexpr std::uint32_t kNoMemory = 0x10A;
 constexpr std::uint32_t kUndescribable = 0x1FF;
 constexpr std::uint32_t kLookupFailed = 0x1FE;
 
@@ -68,7 +70,8 @@ std::string errorText(std::uint32_t code) {
       {kInvalidHandle, "Invalid handle"},
       {kNotInitialised, "Library not initialised"},
       {kBufferTooSmall, "Buffer too small"},
-      {kNotSigned, "Message not signed"}};
+      {kNotSigned, "Message not signed"},
+      {kNoMemory, "Not enough memory"}};
   return texts.count(code) != 0 ? texts.at(code) : "Fake library error " + std::to_string(code);
 }
 
@@ -87,6 +90,9 @@ struct Message {
   std::uint32_t length = 0;
   std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a, 64-bit
   bool isSigned = false;
+  // The library's own copy of the data, held while the message is open: the
+  // host's memory use is only measured right with it.
+  std::unique_ptr<unsigned char[]> data;
 };
 
 struct State {
@@ -189,12 +195,17 @@ AVCM_API std::uint32_t AVCM_CALL AvCmOpenMsg(std::uint32_t provider, const void*
     const auto session = state.sessions.find(provider);
     if (session == state.sessions.end()) return kInvalidHandle;
     if (!message || (!data && length > 0) || flags != 0x100) return kBadArgument;
-    Message opened{session->second, length};
+    Message opened;
+    opened.container = session->second;
+    opened.length = length;
+    opened.data.reset(new (std::nothrow) unsigned char[length == 0 ? 1 : length]);
+    if (!opened.data) return kNoMemory;
+    if (length > 0) std::memcpy(opened.data.get(), data, length);
     for (std::uint32_t i = 0; i < length; ++i) {
-      opened.hash = (opened.hash ^ static_cast<const unsigned char*>(data)[i]) * 0x100000001b3ull;
+      opened.hash = (opened.hash ^ opened.data[i]) * 0x100000001b3ull;
     }
     *message = state.nextMessage++;
-    state.messages[*message] = opened;
+    state.messages[*message] = std::move(opened);
     return 0;
   });
 }
