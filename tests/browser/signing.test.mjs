@@ -111,7 +111,7 @@ const noControls = {open: false, container: false, file: false, sign: false, clo
 // PKCS#11, whose session asks for the PIN once.
 const scenarios = [
   {name: 'ready', token: true, status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
-  {name: 'opened', token: true, act: open, status: /^The key container is open\./,
+  {name: 'opened', token: true, act: async () => { await open(); await approve('allow'); }, status: /^The key container is open\./,
    controls: openControls, check: async () =>
      assert.equal(await text('subject'), pkcs11 ? 'CN=ec, O=Token T1' : 'CN=demo, O=Quorvant test')},
   {name: 'signed', token: true, act: () => sign(contract()), status: /^contract\.txt is signed\.$/, check: () => {
