@@ -161,7 +161,15 @@ class Signer {
     this.#pending.delete(contentId);
     clearTimeout(entry.timer);
     if (entry.cancel) entry.signal.removeEventListener('abort', entry.cancel);
+    this.#stopAsking(entry);
     outcome(entry);
+  }
+
+  // The person answered (or the request ended): the question is over.
+  #stopAsking(entry) {
+    if (!entry.asking) return;
+    entry.asking = false;
+    if (this.#options.onAsking) this.#options.onAsking(false);
   }
 
   #hostGone(error) {
@@ -187,10 +195,10 @@ class Signer {
     if (message.asking !== undefined) {
       entry.asking = true;
       this.#arm(entry, Math.max(this.#options.timeout, ASKING_LIMIT_MS));
-      if (this.#options.onAsking) this.#options.onAsking();
+      if (this.#options.onAsking) this.#options.onAsking(true);
       return;
     }
-    entry.asking = false;
+    this.#stopAsking(entry);
     this.#arm(entry, this.#options.timeout);
     const {sentBytes, totalBytes} = message;
     if (message.progress !== undefined && entry.onProgress && Number.isFinite(sentBytes) && Number.isFinite(totalBytes)) {
