@@ -114,16 +114,18 @@ class Signer {
 
   async open(container = '') {
     const run = this.#hostRun;
-    const answer = await this.request(Object.assign({requestAction: 'openCryptoProvider'},
-                                                    container ? {containerName: container} : {}));
+    const answer = await this.#request(Object.assign({requestAction: 'openCryptoProvider'},
+                                                     container ? {containerName: container} : {}));
     if (answer.handleProvider === undefined) throw noMember('key container handle');
-    return new Session(this, answer.handleProvider, run);
+    return new Session(answer.handleProvider, {
+      send: (data, options) => this.#request(data, options),
+      alive: () => run === this.#hostRun,
+      maxFileBytes: this.maxFileBytes,
+    });
   }
 
-  get hostRun() { return this.#hostRun; }
-
   // One request for the host; resolves with the answer's data on success.
-  request(data, {file, onProgress, signal} = {}) {
+  #request(data, {file, onProgress, signal} = {}) {
     const contentId = 'q' + this.#nextId++;
     return new Promise((resolve, reject) => {
       const entry = {resolve, reject, onProgress, asking: false, timer: null, signal, cancel: null};
@@ -215,19 +217,18 @@ class Signer {
   }
 }
 
+// An open key container; `signer` sends its requests and says whether the host that opened it still runs.
 class Session {
-  #signer;
   #handle;
-  #hostRun;
+  #signer;
   #closed = false;
 
-  constructor(signer, handle, hostRun) {
-    this.#signer = signer;
+  constructor(handle, signer) {
     this.#handle = handle;
-    this.#hostRun = hostRun;
+    this.#signer = signer;
   }
 
-  get closed() { return this.#closed || this.#hostRun !== this.#signer.hostRun; }
+  get closed() { return this.#closed || !this.#signer.alive(); }
 
   async certificate() {
     const certificate = fromBase64((await this.#request({requestAction: 'getCertificate'})).certificate);
@@ -252,7 +253,7 @@ class Session {
   async close() {
     if (this.closed) return;
     this.#closed = true;
-    await this.#signer.request({requestAction: 'closeCryptoProvider', handleProvider: this.#handle});
+    await this.#signer.send({requestAction: 'closeCryptoProvider', handleProvider: this.#handle});
   }
 
   #request(data, options) {
@@ -260,7 +261,7 @@ class Session {
     if (this.closed) {
       return Promise.reject(new SigningError('host-stopped', 'The signing host stopped after this key container was opened; open it again.'));
     }
-    return this.#signer.request(Object.assign(data, {handleProvider: this.#handle}), options);
+    return this.#signer.send(Object.assign(data, {handleProvider: this.#handle}), options);
   }
 }
 
