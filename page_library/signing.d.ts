@@ -50,8 +50,11 @@ export interface ConnectOptions {
   timeout?: number;
   /** The longest to wait for the extension to answer connect(). Default 5000. */
   connectTimeout?: number;
-  /** The extension has opened a window asking the person whether this site may use the product. */
-  onAsking?: () => void;
+  /**
+   * Called with true when the extension opens a window asking the person whether this site may use the
+   * product, and with false once the request moves on (the person answered, or the request ended).
+   */
+  onAsking?: (asking: boolean) => void;
   /** The host stopped while no request was waiting; every open session is gone. */
   onHostStopped?: (error: SigningError) => void;
 }

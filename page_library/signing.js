@@ -48,13 +48,18 @@ function listenForPorts() {
   });
 }
 
+// The bytes of the host's Base64, or null when there are none to read.
 function fromBase64(text) {
   if (typeof text !== 'string') return null;
-  if (Uint8Array.fromBase64) return Uint8Array.fromBase64(text);
-  const binary = atob(text);
-  const bytes = new Uint8Array(binary.length);
-  for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
-  return bytes;
+  try {
+    if (Uint8Array.fromBase64) return Uint8Array.fromBase64(text);
+    const binary = atob(text);
+    const bytes = new Uint8Array(binary.length);
+    for (let i = 0; i < binary.length; i++) bytes[i] = binary.charCodeAt(i);
+    return bytes;
+  } catch {
+    return null;
+  }
 }
 
 // Sizes to one decimal, rounded the way `round` says, so that a file just
@@ -109,16 +114,18 @@ class Signer {
 
   async open(container = '') {
     const run = this.#hostRun;
-    const answer = await this.request(Object.assign({requestAction: 'openCryptoProvider'},
-                                                    container ? {containerName: container} : {}));
-    if (answer.handleProvider === undefined) throw noMember('a key container handle');
-    return new Session(this, answer.handleProvider, run);
+    const answer = await this.#request(Object.assign({requestAction: 'openCryptoProvider'},
+                                                     container ? {containerName: container} : {}));
+    if (answer.handleProvider === undefined) throw noMember('key container handle');
+    return new Session(answer.handleProvider, {
+      send: (data, options) => this.#request(data, options),
+      alive: () => run === this.#hostRun,
+      maxFileBytes: this.maxFileBytes,
+    });
   }
 
-  get hostRun() { return this.#hostRun; }
-
   // One request for the host; resolves with the answer's data on success.
-  request(data, {file, onProgress, signal} = {}) {
+  #request(data, {file, onProgress, signal} = {}) {
     const contentId = 'q' + this.#nextId++;
     return new Promise((resolve, reject) => {
       const entry = {resolve, reject, onProgress, asking: false, timer: null, signal, cancel: null};
@@ -156,7 +163,15 @@ class Signer {
     this.#pending.delete(contentId);
     clearTimeout(entry.timer);
     if (entry.cancel) entry.signal.removeEventListener('abort', entry.cancel);
+    this.#stopAsking(entry);
     outcome(entry);
+  }
+
+  // The person answered (or the request ended): the question is over.
+  #stopAsking(entry) {
+    if (!entry.asking) return;
+    entry.asking = false;
+    if (this.#options.onAsking) this.#options.onAsking(false);
   }
 
   #hostGone(error) {
@@ -182,10 +197,10 @@ class Signer {
     if (message.asking !== undefined) {
       entry.asking = true;
       this.#arm(entry, Math.max(this.#options.timeout, ASKING_LIMIT_MS));
-      if (this.#options.onAsking) this.#options.onAsking();
+      if (this.#options.onAsking) this.#options.onAsking(true);
       return;
     }
-    entry.asking = false;
+    this.#stopAsking(entry);
     this.#arm(entry, this.#options.timeout);
     const {sentBytes, totalBytes} = message;
     if (message.progress !== undefined && entry.onProgress && Number.isFinite(sentBytes) && Number.isFinite(totalBytes)) {
@@ -202,23 +217,22 @@ class Signer {
   }
 }
 
+// An open key container; `signer` sends its requests and says whether the host that opened it still runs.
 class Session {
-  #signer;
   #handle;
-  #hostRun;
+  #signer;
   #closed = false;
 
-  constructor(signer, handle, hostRun) {
-    this.#signer = signer;
+  constructor(handle, signer) {
     this.#handle = handle;
-    this.#hostRun = hostRun;
+    this.#signer = signer;
   }
 
-  get closed() { return this.#closed || this.#hostRun !== this.#signer.hostRun; }
+  get closed() { return this.#closed || !this.#signer.alive(); }
 
   async certificate() {
     const certificate = fromBase64((await this.#request({requestAction: 'getCertificate'})).certificate);
-    if (!certificate) throw noMember('a certificate');
+    if (!certificate) throw noMember('certificate');
     return certificate;
   }
 
@@ -232,14 +246,14 @@ class Session {
                              sizeText(limit, Math.floor) + ' the signing host accepts.');
     }
     const signature = fromBase64((await this.#request({requestAction: 'getSignature'}, {file, onProgress, signal})).signature);
-    if (!signature) throw noMember('a signature');
+    if (!signature) throw noMember('signature');
     return signature;
   }
 
   async close() {
     if (this.closed) return;
     this.#closed = true;
-    await this.#signer.request({requestAction: 'closeCryptoProvider', handleProvider: this.#handle});
+    await this.#signer.send({requestAction: 'closeCryptoProvider', handleProvider: this.#handle});
   }
 
   #request(data, options) {
@@ -247,7 +261,7 @@ class Session {
     if (this.closed) {
       return Promise.reject(new SigningError('host-stopped', 'The signing host stopped after this key container was opened; open it again.'));
     }
-    return this.#signer.request(Object.assign(data, {handleProvider: this.#handle}), options);
+    return this.#signer.send(Object.assign(data, {handleProvider: this.#handle}), options);
   }
 }
 
@@ -256,5 +270,5 @@ function cancelled(signal) {
 }
 
 function noMember(what) {
-  return new SigningError('library-failure', 'The signing host answered without ' + what + '.');
+  return new SigningError('library-failure', 'The signing host\'s answer holds no readable ' + what + '.');
 }

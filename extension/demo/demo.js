@@ -11,10 +11,7 @@ const MiB = 1024 * 1024;
 // ?seconds=N shortens every request's time limit (for trying failures out).
 const seconds = Number(new URLSearchParams(window.location.search).get('seconds')) || 0;
 // What the person can do about a failure, by its code.
-const ADVICE = {
-  'too-large': ' Pick a smaller file.',
-  'denied': ' To change that, remove this site in the Quorvant extension\'s options and try again.',
-};
+const ADVICE = {'too-large': ' Pick a smaller file.'};
 let signer = null;
 let session = null;
 let signing = null;  // the AbortController of the signature under way
@@ -119,7 +116,7 @@ $('close').addEventListener('click', () => run('Closing the key container', asyn
 render();
 connect({
   timeout: seconds ? seconds * 1000 : undefined,
-  onAsking: () => say('Your browser asks whether this site may use your key containers: answer in the Quorvant window…'),
+  onAsking: (asking) => { $('asking').hidden = !asking; },
   onHostStopped: (error) => {
     if (session === null) return;
     forgetContainer();

@@ -3,7 +3,7 @@ import {connect, SigningError, ERROR_CODES, type Session, type SigningErrorCode}
 
 async function signUpload(input: HTMLInputElement, cancel: AbortSignal): Promise<Uint8Array | string> {
   try {
-    const signer = await connect({timeout: 30000, onAsking: () => {}, onHostStopped: (error) => error.code});
+    const signer = await connect({timeout: 30000, onAsking: (asking: boolean) => asking, onHostStopped: (error) => error.code});
     const limit: number = signer.maxFileBytes;
     const session: Session = await signer.open();
     const certificate: Uint8Array = await session.certificate();
