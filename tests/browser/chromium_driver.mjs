@@ -35,10 +35,9 @@ export async function launchChromium(setup, {extension = true} = {}) {
     extensionUrl: extension && new URL('/', context.serviceWorkers()[0].url()).href,
     // The window or tab whose address holds `part` (an extension's window too), once it is there.
     window: async (part) => {
-      for (let tries = 0; tries < 100 && !context.pages().some((page) => page.url().includes(part)); tries++) {
-        await new Promise((wake) => setTimeout(wake, 100));
-      }
-      return drive(context.pages().find((page) => page.url().includes(part)));
+      const find = () => context.pages().find((page) => page.url().includes(part));
+      for (let tries = 0; tries < 100 && !find(); tries++) await new Promise((wake) => setTimeout(wake, 100));
+      return drive(find());
     },
     close: () => context.close(),
   };

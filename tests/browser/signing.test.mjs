@@ -61,11 +61,9 @@ function stopHost(signal) {
   stopped = signal === 'SIGSTOP' ? pids : [];
 }
 
-// A site's page (sitePage) at `path` sends `data` (a frame its own request)
-// with `file`, cancelled after a part for the outcome 'cancelled'; `choice`
-// answers the approval window, which names `origin`; without one nobody is
-// asked. The last word is `outcome` (a result or a failure code); denied and
-// refused requests start no host. Returns all said about the request.
+// A site's page (sitePage) at `path` sends `data` (a frame its own) with `file`, cancelled after a part
+// for 'cancelled'; `choice` answers the window, which names `origin`; without one nobody is asked.
+// The last word is `outcome` (result or failure code); denied or refused starts no host. Returns all said.
 let lastId = 0;
 async function onSite({path = '', id = `r${++lastId}`, data = {requestAction: 'getCertificate', containerName: container},
                        file, choice, remember = true, origin = 'portal', outcome}) {
@@ -97,11 +95,6 @@ async function onSite({path = '', id = `r${++lastId}`, data = {requestAction: 'g
 }
 const siteOrigin = (name) => new URL(site.url).origin.replace('portal', name);
 const answer = (said) => said.at(-1).answer.data;
-async function relaunch(policy) {
-  await browser.close();
-  dropPolicy = await systemPolicy(policy);
-  browser = await launch(setup);
-}
 
 const contract = () => dataFile('contract.txt', 'Contract Nr. 7\u00e9\nsigned in the browser\n');
 const closedControls = {open: true, container: true, file: true, sign: false, close: false};
@@ -180,8 +173,11 @@ const scenarios = [
     await browser.goto(demo.url);
   }, status: /^The Quorvant signing extension is not installed or not enabled for this page\. See "Installing the extension"/,
   controls: noControls},
-  {name: 'policy-allowed', act: () => relaunch({allowedOrigins: [siteOrigin('portal')], blockedOrigins: [siteOrigin('other')]}),
-   site: {outcome: 'success'}},
+  {name: 'policy-allowed', site: {outcome: 'success'}, act: async () => {  // browsers read policy as they start
+    await browser.close();
+    dropPolicy = await systemPolicy({allowedOrigins: [siteOrigin('portal')], blockedOrigins: [siteOrigin('other')]});
+    browser = await launch(setup);
+  }},
   {name: 'policy-allowed-cancel', site: {data: {requestAction: 'getSignature', containerName: container},
                                          file: 'large.bin', outcome: 'cancelled'}},
   {name: 'policy-blocked', site: {path: 'with-frame', id: 'frame', outcome: 'denied'}},
