@@ -49,11 +49,10 @@ function viaClient(path) {
   return {ms: Math.round(performance.now() - start), result};
 }
 
-// Peak resident set (VmHWM) in MiB of the first process that `matches` its command line.
+// Peak resident set (VmHWM) in MiB of the first process `matches` takes.
 function peakMiB(matches) {
-  for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
+  for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name)).map(Number).filter(matches)) {
     try {
-      if (!matches(readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0'), Number(pid))) continue;
       return Math.round(Number(/VmHWM:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1]) / 1024);
     } catch (gone) {
       // the process ended while we looked
@@ -61,11 +60,19 @@ function peakMiB(matches) {
   }
   return null;
 }
-// Chromium's relay frame lives in the extension's renderer; Firefox runs
-// extensions in a content process of remote type "extension".
-const extensionProcess = which === 'firefox' ?
-  (args) => args.includes('-contentproc') && args.includes('extension') :
-  (args) => args.some((arg) => arg.startsWith('--extension-process'));
+// Chromium's relay frame lives in the extension's renderer of this profile;
+// Firefox runs extensions in a content process of type "extension".
+const extensionPids = async () => which === 'firefox' ?
+  browser.chrome('return ChromeUtils.requestProcInfo().then((info) => info.children.filter((child) => ' +
+                 'child.type === "extension").map((child) => child.pid));') :
+  readdirSync('/proc').filter((pid) => /^\d+$/.test(pid) && (() => {
+    try {
+      const args = readFileSync(`/proc/${pid}/cmdline`, 'utf8');
+      return args.includes('--extension-process') && args.includes(setup.scratch);
+    } catch (gone) {
+      return false;
+    }
+  })()).map(Number);
 
 function writeRandom(path, bytes) {
   const file = openSync(path, 'w');
@@ -92,9 +99,9 @@ try {
       console.log(JSON.stringify({which, label, bytes, path: 'quorvant_client', ...viaClient(file)}));
       console.log(JSON.stringify({which, label, bytes, path: 'page', ...await browser.evaluate(clickToSignature)}));
     }
-    const hosts = hostProcesses(setup);
-    console.log(JSON.stringify({which, label, peakMiB: {host: peakMiB((args, pid) => hosts.includes(pid)),
-                                                        extension: peakMiB(extensionProcess)}}));
+    const [hosts, extension] = [hostProcesses(setup), await extensionPids()];
+    console.log(JSON.stringify({which, label, peakMiB: {host: peakMiB((pid) => hosts.includes(pid)),
+                                                        extension: peakMiB((pid) => extension.includes(pid))}}));
   }
 } finally {
   await browser.close();

@@ -106,6 +106,7 @@ export async function launchFirefox(setup, {extension = true} = {}) {
       {triggeringPrincipal: Services.scriptSecurityManager.getSystemPrincipal()}); return true;`, url) : goto(url);
   return {
     ...actions,
+    chrome,
     hostManifest: join(setup.home, '.mozilla/native-messaging-hosts/com.quorvant.signing_host.json'),
     extensionUrl: `moz-extension://${UUID}/`,
     window: async (part) => {
