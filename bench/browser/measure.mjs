@@ -1,20 +1,21 @@
-// Click-to-signature in a browser beside the same request sent straight from
-// the extension's background to the host and through quorvant_client, and
-// the largest file each path carries. Not a test: prints figures.
+// Click-to-signature on the demo page in a browser, beside the same file
+// signed by quorvant_client --file, in the same run; and the peak resident
+// memory of the host and of the browser's extension process after each size.
+// Not a test: prints one JSON line per run.
 //
-//   [SIZES="MiB ..."] node bench/browser/measure.mjs chromium|firefox speed [RUNS]
-//   node bench/browser/measure.mjs chromium|firefox limit
+//   [SIZES="1KiB 20 48 100 limit"] node bench/browser/measure.mjs chromium|firefox [RUNS]
 //
+// SIZES are MiB unless they end in KiB; "limit" is the host's largest file.
 // Needs build/release (or QUORVANT_BUILD) and tests/browser's npm packages.
 import {execFileSync} from 'node:child_process';
-import {writeFileSync} from 'node:fs';
+import {closeSync, openSync, readFileSync, readdirSync, rmSync, writeSync} from 'node:fs';
 import {randomBytes} from 'node:crypto';
 import {join} from 'node:path';
-import {prepareHome, serveDemo, removeScratch, repository} from '../../tests/browser/browser_setup.mjs';
+import {prepareHome, serveDemo, repository, hostProcesses} from '../../tests/browser/browser_setup.mjs';
 import {launchChromium} from '../../tests/browser/chromium_driver.mjs';
 import {launchFirefox} from '../../tests/browser/firefox_driver.mjs';
 
-const [which, mode = 'speed', runs = '3'] = process.argv.slice(2);
+const [which = 'chromium', runs = '3'] = process.argv.slice(2);
 const build = process.env.QUORVANT_BUILD || join(repository, 'build/release');
 const MiB = 1024 * 1024;
 const setup = prepareHome(build);
@@ -26,109 +27,84 @@ async function waitFor(predicate) {
   while (!(await browser.evaluate(predicate))) await new Promise((wake) => setTimeout(wake, 50));
 }
 
-// The page: one click on Sign, timed in the page; `read` is when the
-// extension had the file in Base64, `sent` when it had passed it to the host.
+// One click on Sign, timed in the page until the status settles.
 function clickToSignature() {
   return new Promise((resolve) => {
     const status = document.getElementById('status');
     const start = performance.now();
-    const marks = {relay: document.querySelector('iframe') ? 'frame' : 'none'};
-    const request = signingClient.request;
-    signingClient.request = (data, options = {}) => request(data, Object.assign({}, options, {
-      onReading: (part) => { if (part === 1) marks.read = performance.now() - start; options.onReading(part); },
-      onSent: () => { marks.sent = performance.now() - start; options.onSent(); },
-    }));
     new MutationObserver((changes, observer) => {
       if (status.textContent.endsWith('…')) return;
       observer.disconnect();
-      signingClient.request = request;
-      resolve({ms: performance.now() - start, status: status.textContent, ...marks});
+      resolve({ms: Math.round(performance.now() - start), status: status.textContent});
     }).observe(status, {childList: true, characterData: true, subtree: true});
     document.getElementById('sign').click();
   });
 }
 
-// The background: the same request straight to a host of its own.
-function straightToHost(bytes) {
-  const api = globalThis.browser ?? globalThis.chrome;
-  globalThis.benchHost ??= api.runtime.connectNative('com.quorvant.signing_host');
-  const port = globalThis.benchHost;
-  const contentFile = 'A'.repeat(Math.ceil(bytes / 3) * 4);
-  return new Promise((resolve) => {
-    const start = performance.now();
-    const onAnswer = (answer) => {
-      port.onMessage.removeListener(onAnswer);
-      resolve({ms: performance.now() - start, result: answer.data.result});
-    };
-    port.onMessage.addListener(onAnswer);
-    port.onDisconnect.addListener(() => resolve({ms: performance.now() - start, result: 'host gone'}));
-    port.postMessage({contentId: 'bench', data: {requestAction: 'getSignature', containerName: 'demo', contentFile}});
-  });
-}
-
-// In the page through the extension, without a file: what the page's client
-// carries, with a short time limit.
-function throughPage(bytes) {
-  const contentFile = 'A'.repeat(Math.ceil(bytes / 3) * 4);
-  return signingClient.request({requestAction: 'getSignature', containerName: 'demo', contentFile},
-                               {seconds: 30}).then((answer) => answer.result, (error) => error.message);
-}
-
-function viaClient(bytes) {
-  const request = JSON.stringify({contentId: 'c', data: {requestAction: 'getSignature', containerName: 'demo',
-                                  contentFile: Buffer.alloc(bytes).toString('base64')}});
+function viaClient(path) {
   const start = performance.now();
-  const answer = execFileSync(join(setup.installed, 'quorvant_client'), {input: request + '\n', env: setup.env,
-                              maxBuffer: 4 * MiB}).toString();
-  return {ms: performance.now() - start, result: JSON.parse(answer).data.result};
+  const result = execFileSync(join(setup.installed, 'quorvant_client'), [
+    '--file', path, '--member', 'result', '{"data":{"requestAction":"getSignature","containerName":"demo"}}'],
+  {env: setup.env}).toString().trim();
+  return {ms: Math.round(performance.now() - start), result};
 }
 
-const inBackground = (source, ...args) => browser.worker.evaluate(`(${source})(...${JSON.stringify(args)})`);
+// Peak resident set (VmHWM) in MiB of the first process `matches` takes.
+function peakMiB(matches) {
+  for (const pid of readdirSync('/proc').filter((name) => /^\d+$/.test(name)).map(Number).filter(matches)) {
+    try {
+      return Math.round(Number(/VmHWM:\s+(\d+)/.exec(readFileSync(`/proc/${pid}/status`, 'utf8'))[1]) / 1024);
+    } catch (gone) {
+      // the process ended while we looked
+    }
+  }
+  return null;
+}
+// Chromium's relay frame lives in the extension's renderer of this profile;
+// Firefox runs extensions in a content process of type "extension".
+const extensionPids = async () => which === 'firefox' ?
+  browser.chrome('return ChromeUtils.requestProcInfo().then((info) => info.children.filter((child) => ' +
+                 'child.type === "extension").map((child) => child.pid));') :
+  readdirSync('/proc').filter((pid) => /^\d+$/.test(pid) && (() => {
+    try {
+      const args = readFileSync(`/proc/${pid}/cmdline`, 'utf8');
+      return args.includes('--extension-process') && args.includes(setup.scratch);
+    } catch (gone) {
+      return false;
+    }
+  })()).map(Number);
 
-async function openDemo() {
+function writeRandom(path, bytes) {
+  const file = openSync(path, 'w');
+  for (let at = 0; at < bytes; at += 16 * MiB) writeSync(file, randomBytes(Math.min(16 * MiB, bytes - at)));
+  closeSync(file);
+}
+
+try {
   await browser.goto(demo.url);
   await waitFor(settled);
   await browser.evaluate(() => { document.getElementById('container').value = 'demo'; });
   await browser.click('#open');
+  await (await browser.window('approve.html')).click('#allow');
   await waitFor(settled);
-}
-
-try {
-  await openDemo();
-  const limit = await browser.evaluate(() => signingClient.limit);
-  if (mode === 'limit') {
-    for (const megabytes of (process.env.SIZES || '40 44 46 47 48').split(' ').map(Number)) {
-      const bytes = Math.min(Math.round(megabytes * MiB), 48 * MiB - 1024);
-      const outcome = await browser.evaluate(throughPage, bytes);
-      console.log(`${which} page, ${bytes} bytes (${(bytes / MiB).toFixed(2)} MiB): ${outcome}`);
-      if (outcome !== 'success') await openDemo();
+  const limit = Number(await browser.evaluate(() => document.documentElement.dataset.quorvantMaxFileBytes));
+  const sizes = (process.env.SIZES || '1KiB 20 48 100 limit').split(' ').map((size) =>
+    [size === 'limit' ? 'limit' : size.endsWith('KiB') ? size : size + ' MiB',
+     size === 'limit' ? limit : size.endsWith('KiB') ? parseFloat(size) * 1024 : Math.round(parseFloat(size) * MiB)]);
+  const file = join(setup.scratch, 'data.bin');
+  for (const [label, bytes] of sizes) {
+    writeRandom(file, bytes);
+    await browser.setFile('#file', file);
+    for (let run = 0; run < Number(runs); run++) {
+      console.log(JSON.stringify({which, label, bytes, path: 'quorvant_client', ...viaClient(file)}));
+      console.log(JSON.stringify({which, label, bytes, path: 'page', ...await browser.evaluate(clickToSignature)}));
     }
-  } else {
-    const sizes = [['1 KiB', 1024], ['20 MiB', 20 * MiB], [`${(limit / MiB).toFixed(2)} MiB (limit)`, limit]];
-    if (process.env.SIZES) sizes.splice(0, 3, ...process.env.SIZES.split(' ').map(
-      (megabytes) => [`${megabytes} MiB`, Math.round(Number(megabytes) * MiB)]));
-    for (const [label, bytes] of sizes) {
-      for (let run = 0; run < Number(runs); run++) {
-        // Marionette reaches no extension page of Firefox without system
-        // access; there only the page and quorvant_client are timed.
-        if (which === 'chromium') {
-          console.log(JSON.stringify({which, label, path: 'background', ...await inBackground(straightToHost, bytes)}));
-        }
-        console.log(JSON.stringify({which, label, path: 'quorvant_client', ...viaClient(bytes)}));
-      }
-    }
-    await openDemo();
-    for (const [label, bytes] of sizes) {
-      const file = join(setup.scratch, 'data.bin');
-      writeFileSync(file, randomBytes(bytes));
-      await browser.setFile('#file', file);
-      for (let run = 0; run < Number(runs); run++) {
-        console.log(JSON.stringify({which, label, path: 'page', ...await browser.evaluate(clickToSignature)}));
-      }
-    }
+    const [hosts, extension] = [hostProcesses(setup), await extensionPids()];
+    console.log(JSON.stringify({which, label, peakMiB: {host: peakMiB((pid) => hosts.includes(pid)),
+                                                        extension: peakMiB((pid) => extension.includes(pid))}}));
   }
 } finally {
   await browser.close();
   demo.server.close();
-  removeScratch(setup);
+  rmSync(setup.scratch, {recursive: true, force: true});
 }

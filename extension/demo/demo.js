@@ -1,136 +1,130 @@
-// The demo page's flow: open a provider, show the certificate's subject,
-// sign the file the user picks and show the signature, close the provider.
+// The demo page, written as a site would with @quorvant/signing: open a key
+// container, show its certificate's subject, sign the file the person picks
+// (with progress and Cancel), close the container.
 // One step at a time: every control waits while a step runs, each step
 // clears the results it replaces, and every step ends in a plain message.
-(() => {
-  const $ = (id) => document.getElementById(id);
-  const MiB = 1024 * 1024;
-  // ?seconds=N shortens every request's time limit (for trying failures out).
-  const seconds = Number(new URLSearchParams(window.location.search).get('seconds')) || 0;
-  let extension = null;
-  let handle = null;
-  let busy = false;
+import {connect} from '@quorvant/signing';
+import {certificateSubject} from './certificate_subject.js';
 
-  function say(text, isError) {
-    $('status').textContent = text;
-    $('status').className = isError ? 'error' : '';
-  }
+const $ = (id) => document.getElementById(id);
+const MiB = 1024 * 1024;
+// ?seconds=N shortens every request's time limit (for trying failures out).
+const seconds = Number(new URLSearchParams(window.location.search).get('seconds')) || 0;
+// What the person can do about a failure, by its code.
+const ADVICE = {'too-large': ' Pick a smaller file.'};
+let signer = null;
+let session = null;
+let signing = null;  // the AbortController of the signature under way
+let busy = false;
 
-  function render() {
-    const closed = handle === null;
-    $('open').disabled = $('container').disabled = busy || !extension || !closed;
-    $('file').disabled = busy || !extension;
-    $('sign').disabled = busy || closed;
-    $('close').disabled = busy || closed;
-  }
+function say(text, isError) {
+  $('status').textContent = text;
+  $('status').className = isError ? 'error' : '';
+}
 
-  function showProgress(phase, fraction) {
-    $('progress-box').hidden = phase === null;
-    $('phase').textContent = phase || '';
-    $('progress').value = fraction;
-  }
+function render() {
+  const closed = session === null;
+  $('open').disabled = $('container').disabled = busy || !signer || !closed;
+  $('file').disabled = busy || !signer;
+  $('sign').disabled = busy || closed;
+  $('close').disabled = busy || closed;
+  $('cancel').disabled = signing === null;
+}
 
-  function forgetContainer() {
-    handle = null;
-    $('subject').textContent = 'none yet';
-  }
+function showProgress(phase, fraction) {
+  $('progress-box').hidden = phase === null;
+  $('phase').textContent = phase || '';
+  $('progress').value = fraction;
+}
 
-  // The answer's data on success; throws with the host's own words otherwise.
-  async function ask(data, options) {
-    const answer = await signingClient.request(data, options);
-    if (answer.result !== 'success') {
-      throw new Error(answer.description || 'The signing host reported an unknown error.');
-    }
-    return answer;
-  }
+function forgetContainer() {
+  session = null;
+  $('subject').textContent = 'none yet';
+  $('certificate').value = '';
+}
 
-  function fromBase64(text) {
-    return Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
-  }
+function toBase64(bytes) {
+  if (bytes.toBase64) return bytes.toBase64();
+  let binary = '';
+  for (const byte of bytes) binary += String.fromCharCode(byte);
+  return btoa(binary);
+}
 
-  // Sizes to one decimal, rounded the way `round` says, so that a file just
-  // over a limit never reads as the limit itself.
-  function sizeText(bytes, round = Math.ceil) {
-    if (bytes < MiB) return round(bytes / 1024) + ' KiB';
-    return (round(bytes / MiB * 10) / 10).toFixed(1) + ' MiB';
-  }
+function sizeText(bytes) {
+  return bytes < MiB ? Math.ceil(bytes / 1024) + ' KiB' : (Math.ceil(bytes / MiB * 10) / 10).toFixed(1) + ' MiB';
+}
 
-  async function run(step, action) {
-    busy = true;
-    render();
-    try {
-      await action();
-    } catch (error) {
-      // A host that stopped took the open container with it.
-      const lost = error.hostGone && handle !== null;
-      if (error.hostGone) forgetContainer();
-      say(step + ' failed: ' + error.message + (lost ? ' Open your key container again.' : ''), true);
-    } finally {
-      busy = false;
-      showProgress(null, 0);
-      render();
-    }
-  }
-
-  $('open').addEventListener('click', () => run('Opening the key container', async () => {
-    const containerName = $('container').value.trim();
-    forgetContainer();
-    $('signature').value = '';
-    say('Opening the key container…');
-    const opened = await ask(Object.assign({requestAction: 'openCryptoProvider'},
-                                           containerName ? {containerName} : {}),
-                             {seconds: seconds || 120});
-    handle = opened.handleProvider;
-    say('Reading the certificate…');
-    const certificate = await ask({requestAction: 'getCertificate', handleProvider: handle},
-                                  {seconds: seconds || 30});
-    $('subject').textContent = certificateSubject(fromBase64(certificate.certificate));
-    say('The key container is open. Pick a file to sign.');
-  }));
-
-  $('sign').addEventListener('click', () => run('Signing', async () => {
-    $('signature').value = '';
-    const file = $('file').files[0];
-    if (!file) throw new Error('no file is chosen; pick one first.');
-    if (file.size > extension.maxFileBytes) {
-      throw new Error(file.name + ' is ' + sizeText(file.size) + ', more than the ' +
-                      sizeText(extension.maxFileBytes, Math.floor) + ' that ' + extension.browser +
-                      ' can pass to the signing host. Pick a smaller file.');
-    }
-    say('Signing ' + file.name + ' (' + sizeText(file.size) + ')…');
-    showProgress('Reading the file', 0);
-    const signed = await ask({requestAction: 'getSignature', handleProvider: handle}, {
-      file,
-      seconds: seconds || 120 + Math.ceil(file.size / MiB),
-      onReading: (part) => showProgress(part < 1 ? 'Reading the file' : 'Sending it to the signing host', part / 2),
-      onSent: () => showProgress('Signing', 3 / 4),
-    });
-    $('signature').value = signed.signature;
-    say(file.name + ' is signed.');
-  }));
-
-  $('close').addEventListener('click', () => run('Closing the key container', async () => {
-    const closing = handle;
-    forgetContainer();
-    $('signature').value = '';
-    say('Closing the key container…');
-    await ask({requestAction: 'closeCryptoProvider', handleProvider: closing}, {seconds: seconds || 30});
-    say('The key container is closed.');
-  }));
-
-  signingClient.onHostGone((text) => {
-    if (handle === null) return;
-    forgetContainer();
-    render();
-    say(text + ' Open your key container again.', true);
-  });
-
+async function run(step, action) {
+  busy = true;
   render();
-  signingClient.waitForExtension(3000).then(
-      (info) => {
-        extension = info;
-        render();
-        say('Ready. Open your key container to begin.');
-      },
-      (error) => say(error.message, true));
-})();
+  try {
+    await action();
+  } catch (error) {
+    // A host that stopped, or was stopped at the time limit, took the open container with it.
+    const lost = session !== null && session.closed;
+    if (lost) forgetContainer();
+    if (error.code === 'cancelled') say(step + ' was cancelled.');
+    else say(step + ' failed: ' + error.message + (ADVICE[error.code] || '') + (lost ? ' Open your key container again.' : ''), true);
+  } finally {
+    busy = false;
+    signing = null;
+    showProgress(null, 0);
+    render();
+  }
+}
+
+$('open').addEventListener('click', () => run('Opening the key container', async () => {
+  forgetContainer();
+  $('signature').value = '';
+  say('Opening the key container…');
+  session = await signer.open($('container').value.trim());
+  say('Reading the certificate…');
+  const certificate = await session.certificate();
+  $('certificate').value = toBase64(certificate);
+  $('subject').textContent = certificateSubject(certificate);
+  say('The key container is open. Pick a file to sign.');
+}));
+
+$('sign').addEventListener('click', () => run('Signing', async () => {
+  $('signature').value = '';
+  const file = $('file').files[0];
+  if (!file) throw new Error('no file is chosen; pick one first.');
+  say('Signing ' + file.name + ' (' + sizeText(file.size) + ')…');
+  showProgress('Sending the file to the signing host', 0);
+  signing = new AbortController();
+  render();
+  const signature = await session.sign(file, {
+    signal: signing.signal,
+    onProgress: ({sentBytes, totalBytes}) => showProgress(
+        sentBytes < totalBytes ? 'Sending the file to the signing host' : 'Signing', sentBytes / (totalBytes || 1)),
+  });
+  $('signature').value = toBase64(signature);
+  say(file.name + ' is signed.');
+}));
+
+$('cancel').addEventListener('click', () => signing && signing.abort());
+
+$('close').addEventListener('click', () => run('Closing the key container', async () => {
+  const closing = session;
+  forgetContainer();
+  $('signature').value = '';
+  say('Closing the key container…');
+  await closing.close();
+  say('The key container is closed.');
+}));
+
+render();
+connect({
+  timeout: seconds ? seconds * 1000 : undefined,
+  onAsking: (asking) => { $('asking').hidden = !asking; },
+  onHostStopped: (error) => {
+    if (session === null) return;
+    forgetContainer();
+    render();
+    say(error.message + ' Open your key container again.', true);
+  },
+}).then((connected) => {
+  signer = connected;
+  render();
+  say('Ready. Open your key container to begin.');
+}, (error) => say(error.message, true));

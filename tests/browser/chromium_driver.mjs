@@ -20,20 +20,30 @@ export async function launchChromium(setup, {extension = true, policy = false, u
     ignoreDefaultArgs: ['--disable-extensions', '--disable-background-networking', '--disable-component-update'],
     args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-sync',
            ...(policy ? [] : ['--disable-background-networking', '--disable-component-update']),
+           '--host-resolver-rules=MAP *.example 127.0.0.1', `--ignore-certificate-errors-spki-list=${setup.spki}`,
            ...(extension ? [`--disable-extensions-except=${extensionDir}`,
                             `--load-extension=${extensionDir}`] : [])],
   });
   // The extension is ready once its service worker runs.
   if (extension && !context.serviceWorkers().length) await context.waitForEvent('serviceworker');
-  const page = await context.newPage();
-  return {
-    hostManifest: join(userData, 'NativeMessagingHosts/com.quorvant.signing_host.json'),
-    userData,
+  const drive = (page) => ({
     goto: (url) => page.goto(url),
     click: (selector) => page.click(selector, {timeout: 5000}),
     setFile: (selector, path) => page.setInputFiles(selector, path),
     evaluate: (source, ...args) => page.evaluate(`(${source})(...${JSON.stringify(args)})`),
     screenshot: (path) => page.screenshot({path, fullPage: true}),
+  });
+  return {
+    ...drive(await context.newPage()),
+    hostManifest: join(userData, 'NativeMessagingHosts/com.quorvant.signing_host.json'),
+    userData,
+    extensionUrl: extension && new URL('/', context.serviceWorkers()[0].url()).href,
+    // The window or tab whose address holds `part` (an extension's window too), once it is there.
+    window: async (part) => {
+      const find = () => context.pages().find((page) => page.url().includes(part));
+      for (let tries = 0; tries < 100 && !find(); tries++) await new Promise((wake) => setTimeout(wake, 100));
+      return drive(find());
+    },
     close: () => context.close(),
   };
 }

@@ -8,7 +8,7 @@ import {execSync} from 'node:child_process';
 import {existsSync, mkdirSync, readFileSync, renameSync, rmSync, truncateSync, writeFileSync} from 'node:fs';
 import {randomBytes} from 'node:crypto';
 import {join} from 'node:path';
-import {prepareHome, serveDemo, opensslVerify, repository, hostProcesses} from './browser_setup.mjs';
+import {prepareHome, serveDemo, serveSite, systemPolicy, opensslVerify, repository, hostProcesses} from './browser_setup.mjs';
 import {launchChromium} from './chromium_driver.mjs';
 import {launchFirefox} from './firefox_driver.mjs';
 
@@ -19,9 +19,8 @@ const pkcs11 = process.env.QUORVANT_TEST_TOKEN === 'pkcs11';
 const container = pkcs11 ? 'T1/ec' : 'demo';
 const policy = process.env.QUORVANT_POLICY === '1';
 const shots = join(build, 'browser-screenshots', which + (pkcs11 ? '-pkcs11' : '') + (policy ? '-policy' : ''));
-let setup, demo, browser, stopped = [];
+let setup, demo, site, browser, stopped = [], dropPolicy = null;
 
-const ask = (data) => browser.evaluate((request) => signingClient.request(request), data);
 const text = (id) => browser.evaluate((name) => document.getElementById(name).textContent, id);
 const signature = () => browser.evaluate(() => document.getElementById('signature').value);
 const enabled = () => browser.evaluate(() => Object.fromEntries(
@@ -29,7 +28,7 @@ const enabled = () => browser.evaluate(() => Object.fromEntries(
 
 // A page state to wait for: by default the end of a step (no "…" left).
 const settled = () => !document.getElementById('status').textContent.endsWith('…');
-const signing = () => document.getElementById('phase').textContent === 'Signing';
+const sending = () => document.getElementById('phase').textContent.startsWith('Sending the file');
 async function waitFor(predicate) {
   for (let tries = 0; tries < 1200; tries++) {
     if (await browser.evaluate(predicate)) return;
@@ -49,7 +48,7 @@ async function sign(path) {
 }
 
 async function verify(path) {
-  const certificate = (await ask({requestAction: 'getCertificate', containerName: container})).certificate;
+  const certificate = await browser.evaluate(() => document.getElementById('certificate').value);
   assert.ok(opensslVerify(setup.scratch, await signature(), certificate, path), 'OpenSSL accepts');
 }
 
@@ -64,6 +63,41 @@ function stopHost(signal) {
   pids.forEach((pid) => process.kill(pid, signal));
   stopped = signal === 'SIGSTOP' ? pids : [];
 }
+
+// A site's page (sitePage) at `path` sends `data` (a frame its own) with `file`, cancelled after a part
+// for 'cancelled'; `choice` answers the window, which names `origin`; without one nobody is asked.
+// The last word is `outcome` (result or failure code); denied or refused starts no host. Returns all said.
+let lastId = 0;
+async function onSite({path = '', id = `r${++lastId}`, data = {requestAction: 'getCertificate', containerName: container},
+                       file, choice, remember = true, origin = 'portal', outcome}) {
+  await browser.goto(site.url + path);
+  const before = hostProcesses(setup);
+  if (file) await browser.setFile('#file', join(setup.scratch, file));
+  if (!path) {
+    await browser.evaluate(async (request, withFile, cancel) => {
+      const port = await window.port;
+      port.postMessage({request, file: withFile ? document.getElementById('file').files[0] : undefined});
+      if (cancel) port.addEventListener('message', ({data}) => data.progress && port.postMessage({cancel: data.progress}));
+    }, {contentId: id, data}, !!file, outcome === 'cancelled');
+  }
+  if (choice) {
+    const window = await browser.window('approve.html');
+    await window.screenshot(join(shots, `approval-${origin}.png`));
+    assert.equal(await window.evaluate(() => document.getElementById('origin').textContent), siteOrigin(origin));
+    if (!remember) await window.click('#remember');
+    await window.click('#' + choice);
+  }
+  await waitFor(`() => heard.some((message) => message.failure || (message.answer || {}).contentId === '${id}')`);
+  const said = (await browser.evaluate(() => window.heard)).filter((message) => [message.contentId, message.asking,
+      message.sent, message.progress, message.answer && message.answer.contentId].includes(id));
+  assert.equal(said.some((message) => message.asking !== undefined), Boolean(choice), 'asked only with a window');
+  const last = said.at(-1);
+  assert.equal(last.failure ? last.code : last.answer.data.result, outcome, last.failure || last.answer.data.description);
+  if (outcome === 'denied' || outcome === 'refused') assert.deepEqual(hostProcesses(setup).filter((pid) => !before.includes(pid)), [], 'no host');
+  return said;
+}
+const siteOrigin = (name) => new URL(site.url).origin.replace('portal', name);
+const answer = (said) => said.at(-1).answer.data;
 
 const contract = () => dataFile('contract.txt', 'Contract Nr. 7\u00e9\nsigned in the browser\n');
 const closedControls = {open: true, container: true, file: true, sign: false, close: false};
@@ -82,11 +116,15 @@ const hasNewer = () => existsSync(join(browser.userData, 'Default/Extensions',
     readFileSync('/usr/share/quorvant/extension/chromium-id', 'utf8').trim(), `${process.env.QUORVANT_NEWER_VERSION}_0`));
 
 // Each row: act, status, usable controls, check; `token` rows also run with
-// PKCS#11, whose session asks for the PIN once (the check's request again),
-// `policy` rows on the managed machine, `policyOnly` ones (of a browser) only there.
+// PKCS#11, whose session asks for the PIN once, `policy` rows on the managed
+// machine (whose policy allows the demo's origin: nobody is asked), `policyOnly`
+// ones (of a browser) only there.
 const scenarios = [
   {name: 'ready', token: true, policy: true, status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
-  {name: 'opened', token: true, policy: true, act: open, status: /^The key container is open\./,
+  {name: 'opened', token: true, policy: true, act: async () => {
+    await open();
+    if (!policy) await (await browser.window('approve.html')).click('#allow');
+  }, status: /^The key container is open\./,
    controls: openControls, check: async () =>
      assert.equal(await text('subject'), pkcs11 ? 'CN=ec, O=Token T1' : 'CN=demo, O=Quorvant test')},
   {name: 'signed', token: true, policy: true, act: () => sign(contract()), status: /^contract\.txt is signed\.$/, check: () => {
@@ -95,14 +133,13 @@ const scenarios = [
   }},
   {name: 'too-big', act: async () => {
     const path = dataFile('too-big.bin', '');
-    truncateSync(path, 1 + await browser.evaluate(() => signingClient.limit));
+    truncateSync(path, 1 + Number(await browser.evaluate(() => document.documentElement.dataset.quorvantMaxFileBytes)));
     await sign(path);
-  }, status: /^Signing failed: too-big\.bin is [\d.]+ MiB, more than the [\d.]+ MiB that .* can pass to the signing host\./,
+  }, status: /^Signing failed: too-big\.bin is [\d.]+ MiB, more than the [\d.]+ MiB the signing host accepts\./,
   controls: openControls, check: async () => assert.equal(await signature(), '', 'the old signature is gone')},
-  {name: 'largest', act: async () => sign(dataFile('largest.bin', randomBytes(
-    await browser.evaluate(() => signingClient.limit)))), status: /^largest\.bin is signed\.$/,
-  check: () => verify(join(setup.scratch, 'largest.bin'))},
-  {name: 'busy', act: () => { stopHost('SIGSTOP'); return sign(contract()); }, until: signing,
+  {name: '100-mib', act: () => sign(dataFile('large.bin', randomBytes(100 * 1024 * 1024))),
+   status: /^large\.bin is signed\.$/, check: () => verify(join(setup.scratch, 'large.bin'))},
+  {name: 'busy', act: () => { stopHost('SIGSTOP'); return sign(contract()); }, until: sending,
    status: /^Signing contract\.txt \(1 KiB\)…$/, controls: noControls,
    check: async () => assert.equal(await signature(), '')},
   {name: 'host-gone', act: () => stopHost('SIGKILL'), controls: closedControls,
@@ -127,12 +164,42 @@ const scenarios = [
     await open();
   }, status: /^Opening the key container failed: The signing host is not installed for this browser \(.+\)\.$/,
   controls: closedControls, check: () => renameSync(browser.hostManifest + '.away', browser.hostManifest)},
+  // Sites: the person decides, a page never names paths, the administrator overrides.
+  {name: 'site-asks', site: {data: {requestAction: 'getSignature', containerName: container}, choice: 'allow',
+                             file: 'site.bin', outcome: 'success'},
+   act: () => dataFile('site.bin', randomBytes(900 * 1024)), check: (said) => {
+     assert.deepEqual(said.filter((message) => message.progress).map((message) => [message.sentBytes, message.totalBytes]),
+                      [[393216, 921600], [786432, 921600], [921600, 921600]]);
+     site.signature = answer(said).signature;
+   }},
+  {name: 'site-remembered', site: {outcome: 'success'}, check: (said) =>
+    assert.ok(opensslVerify(setup.scratch, site.signature, answer(said).certificate, join(setup.scratch, 'site.bin')))},
+  {name: 'site-forgotten', act: async () => {
+    await browser.goto(browser.extensionUrl + 'options.html');
+    await browser.screenshot(join(shots, 'options.png'));
+    await browser.click(`button[data-origin="${siteOrigin('portal')}"]`);
+  }, site: {choice: 'deny', remember: false, outcome: 'denied'}},
+  ...['fileDataPath', 'workingDirectory'].map((member) => ({name: `site-names-${member}`, site: {outcome: 'refused',
+    data: {requestAction: 'getSignature', containerName: container, [member]: '/tmp'}}})),
+  {name: 'site-frame', site: {path: 'with-frame', id: 'frame', choice: 'deny', remember: false, origin: 'other', outcome: 'denied'}},
+  {name: 'plain-http', act: async () => {  // the content script would mark the page at once
+    await browser.goto(demo.url.replace('127.0.0.1', 'plain.example'));
+    assert.equal(await browser.evaluate(() => document.documentElement.dataset.quorvantExtension || 'none'), 'none');
+  }},
   {name: 'no-extension', act: async () => {
     await browser.close();
     browser = await launch(setup, {extension: false});
     await browser.goto(demo.url);
-  }, status: /^The Quorvant signing extension is not installed or not enabled for this page\.$/,
+  }, status: /^The Quorvant signing extension is not installed or not enabled for this page\. See "Installing the extension"/,
   controls: noControls},
+  {name: 'policy-allowed', site: {outcome: 'success'}, act: async () => {  // browsers read policy as they start
+    await browser.close();
+    dropPolicy = await systemPolicy({allowedOrigins: [siteOrigin('portal')], blockedOrigins: [siteOrigin('other')]});
+    browser = await launch(setup);
+  }},
+  {name: 'policy-allowed-cancel', site: {data: {requestAction: 'getSignature', containerName: container},
+                                         file: 'large.bin', outcome: 'cancelled'}},
+  {name: 'policy-blocked', site: {path: 'with-frame', id: 'frame', outcome: 'denied'}},
   {name: 'newer-package', policyOnly: 'chromium', act: async () => {
     const {userData} = browser;
     await browser.close();
@@ -148,6 +215,7 @@ before(async () => {
   mkdirSync(shots, {recursive: true});
   setup = prepareHome(build, {packaged: policy});
   demo = await serveDemo(Number(process.env.QUORVANT_DEMO_PORT || 0));
+  site = await serveSite(setup);
   browser = await launch(setup, {policy});
   await (policy ? extensionReady() : browser.goto(demo.url));
 });
@@ -155,17 +223,22 @@ before(async () => {
 after(async () => {
   if (stopped.length) stopHost('SIGKILL');
   if (browser) await browser.close();
+  if (dropPolicy) await dropPolicy();
   if (demo) demo.server.close();
+  if (site) site.server.close();
   if (setup) rmSync(setup.scratch, {recursive: true, force: true});
 });
 
 for (const row of scenarios.filter(runs)) {
   test(`${which}: ${row.name}`, async () => {
     if (row.act) await row.act();
-    await waitFor(row.until || settled);
-    await browser.screenshot(join(shots, `${row.name}.png`));
-    assert.match(await text('status'), row.status);
+    const said = row.site && await onSite(row.site);
+    if (row.status) {
+      await waitFor(row.until || settled);
+      await browser.screenshot(join(shots, `${row.name}.png`));
+      assert.match(await text('status'), row.status);
+    }
     if (row.controls) assert.deepEqual(await enabled(), row.controls);
-    if (row.check) await row.check();
+    if (row.check) await row.check(said);
   });
 }

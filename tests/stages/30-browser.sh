@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Browser end to end: the registration script, ./x run, then Debian's headless
-# Chromium (playwright-core, never a downloaded browser) and firefox-esr.
+# Browser end to end: the page library's tests, the registration script, ./x run,
+# then Debian's headless Chromium (playwright-core, never a downloaded browser) and firefox-esr.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -8,6 +8,9 @@ packages=(chromium firefox-esr openssl)
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 scripts/install-packages "${packages[@]}"
+
+echo "-- page library: node tests, types"
+(cd tests/page_library && npm ci --no-audit --no-fund --loglevel=error >/dev/null && node --test && npx tsc --noEmit -p .)
 
 build=$PWD/build/release
 cmake --preset release >/dev/null
@@ -31,3 +34,5 @@ echo "-- Chromium end to end"
 QUORVANT_BUILD=$build QUORVANT_BROWSER=chromium node --test
 echo "-- Firefox end to end"
 QUORVANT_BUILD=$build QUORVANT_BROWSER=firefox node --test
+echo "-- bench/browser/measure.mjs once on 1 KiB, so that it keeps working"
+for b in chromium firefox; do SIZES=1KiB QUORVANT_BUILD=$build node ../../bench/browser/measure.mjs $b 1 | grep '"page".*is signed'; done
