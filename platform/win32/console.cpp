@@ -25,7 +25,7 @@ Status saveStandardOutput(NativeHandle& handle) {
     handle = 0;
     return {};
   }
-  // A copy of our own: the runtime closes the original when its descriptor 1
+  // A copy of our own: the runtime closes the first handle when its descriptor 1
   // is pointed at the error stream, and the answers must outlive that.
   HANDLE process = GetCurrentProcess();
   HANDLE copy = nullptr;
@@ -47,7 +47,7 @@ Status redirectStandardOutput(NativeHandle handle) {
   if (!SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(handle))) {
     return Status::lastError("redirect standard output", "SetStdHandle", u"STD_OUTPUT_HANDLE");
   }
-  // The C runtime bound its own descriptor 1 to the original handle at
+  // The C runtime bound its own descriptor 1 to the first output handle at
   // start-up; point it at the error stream too, so printf from any code in
   // the process cannot reach the browser's pipe.
   std::fflush(stdout);
