@@ -54,9 +54,10 @@ shift
 goto parse
 
 :parsed
-rem Without IDs: the packed extension the build made and the team's example
-rem extension, as on Linux.
-if not defined ORIGINS set "ORIGINS="chrome-extension://@PACKED_ID@/", "chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/""
+rem Without IDs: the team's example extension, as on Linux; the extension
+rem packed with this release is allowed whatever IDs are given.
+if not defined ORIGINS set "ORIGINS="chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/""
+set "ORIGINS="chrome-extension://@PACKED_ID@/", %ORIGINS%"
 if not defined ADDONS set "ADDONS="signing@quorvant.example""
 if not exist "%HERE%quorvant_host.exe" goto no_host
 

@@ -69,12 +69,12 @@ check "no manifest or key was written" nothing_written
 
 echo "# per user"
 check "install without IDs" installs
-packed=$(cat "$(dirname "$zip")/extension/chromium-id")
+packed="\"chrome-extension://$(cat "$(dirname "$zip")/extension/chromium-id")/\""
 check "registers every browser for the packed and the example extension" registered_as HKCU user \
-  "[\"chrome-extension://$packed/\", \"chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/\"]" '["signing@quorvant.example"]'
+  "[$packed, \"chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/\"]" '["signing@quorvant.example"]'
 user_ids=(/extension-id ABCDEFGHIJKLMNOPabcdefghijklmnop /extension-id ingogkpkbkiidmpbpalbgoiidmfhibjn
           /firefox-id x@y /firefox-id '{01234567-89ab-cdef-0123-456789abcdef}')
-user_origins='["chrome-extension://abcdefghijklmnopabcdefghijklmnop/", "chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/"]'
+user_origins="[$packed, \"chrome-extension://abcdefghijklmnopabcdefghijklmnop/\", \"chrome-extension://ingogkpkbkiidmpbpalbgoiidmfhibjn/\"]"
 user_addons='["x@y", "{01234567-89ab-cdef-0123-456789abcdef}"]'
 check "install again with IDs" installs "${user_ids[@]}"
 check "allows those IDs instead, extension IDs in lower case" registered_as HKCU user "$user_origins" "$user_addons"
@@ -84,7 +84,7 @@ echo "# per machine, beside the user's registration"
 machine_ids=(/machine /extension-id ponmlkjihgfedcbaponmlkjihgfedcba /firefox-id admin@example.org)
 check "install /machine" installs "${machine_ids[@]}"
 check "registers every browser in HKLM with its IDs" \
-  registered_as HKLM machine '["chrome-extension://ponmlkjihgfedcbaponmlkjihgfedcba/"]' '["admin@example.org"]'
+  registered_as HKLM machine "[$packed, \"chrome-extension://ponmlkjihgfedcbaponmlkjihgfedcba/\"]" '["admin@example.org"]'
 check "the user's registration is unchanged" registered_as HKCU user "$user_origins" "$user_addons"
 check "a second install /machine" installs "${machine_ids[@]}"
 
@@ -94,7 +94,7 @@ check "removes every key per user" no_keys HKCU
 check "and the user's manifests, not the machine's" folder_holds \
   INSTALL.txt chromium-machine.json firefox-machine.json install.cmd quorvant_host.exe uninstall.cmd
 check "the machine's registration stays" \
-  registered_as HKLM machine '["chrome-extension://ponmlkjihgfedcbaponmlkjihgfedcba/"]' '["admin@example.org"]'
+  registered_as HKLM machine "[$packed, \"chrome-extension://ponmlkjihgfedcbaponmlkjihgfedcba/\"]" '["admin@example.org"]'
 check "uninstall again" exits_with 0 "$folder" uninstall.cmd
 check "uninstall /machine" exits_with 0 "$folder" uninstall.cmd /machine
 check "removes every key per machine" no_keys HKLM
