@@ -136,8 +136,10 @@ TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
       EXPECT_EQ(std::string::npos, answer.find("9999"));
       if (success) {
         std::string certificate = dataString(answer, u"certificate").value_or("");
+        // With a session left open, it signs: another session came and went.
+        const std::string signer = providers.empty() ? name : providers[0];
         std::string signature =
-            dataString(ask("getSignature" + name + data), u"signature").value_or("");
+            dataString(ask("getSignature" + signer + data), u"signature").value_or("");
         EXPECT_TRUE(opensslVerifies(tempPath(), signature, certificate, tempPath() + "/data.bin"));
       }
     } else if (!success) {
