@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/wide_text.h"
+
 namespace platform {
 
 // Both directions size the result with a first call and fill it with a
@@ -17,15 +19,17 @@ std::u16string ansiToWide(const std::string& text) {
   return wide;
 }
 
-std::string wideToAnsi(const std::u16string& text) {
+std::string wideToCodePage(const std::u16string& text, unsigned codePage) {
   if (text.empty()) return {};
   const wchar_t* units = reinterpret_cast<const wchar_t*>(text.data());
   int size = static_cast<int>(text.size());
-  int bytes = WideCharToMultiByte(CP_ACP, 0, units, size, nullptr, 0, nullptr, nullptr);
+  int bytes = WideCharToMultiByte(codePage, 0, units, size, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return {};
-  std::string ansi(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, units, size, &ansi[0], bytes, nullptr, nullptr);
-  return ansi;
+  std::string converted(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(codePage, 0, units, size, &converted[0], bytes, nullptr, nullptr);
+  return converted;
 }
+
+std::string wideToAnsi(const std::u16string& text) { return wideToCodePage(text, CP_ACP); }
 
 }  // namespace platform

@@ -2,21 +2,14 @@
 
 #include <windows.h>
 
+#include "platform/win32/wide_text.h"
+
 namespace platform {
 
 namespace {
 
 // Paths are UTF-16 here; the log is UTF-8 whatever the code page.
-std::string utf8(const Path& path) {
-  if (path.empty()) return {};
-  const wchar_t* units = reinterpret_cast<const wchar_t*>(path.data());
-  int size = static_cast<int>(path.size());
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, units, size, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string text(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, units, size, &text[0], bytes, nullptr, nullptr);
-  return text;
-}
+std::string utf8(const Path& path) { return wideToCodePage(path, CP_UTF8); }
 
 }  // namespace
 
