@@ -34,9 +34,9 @@ struct Row {
   // Left in $T besides the record, locks and given.bin; $H, the host's folder
   // there, is not under Wine, so such rows run on Linux only.
   std::string files = "";
+  unsigned flags = 0;            // kBrowserGone, kWineOnly, kInParts
   Environment environment = {};  // for the host
   std::string raw = "";          // bytes sent after the frames
-  unsigned flags = 0;            // kBrowserGone, kWineOnly, kInParts
 };
 // The browser stopped listening: the host's answer stream is closed at once.
 constexpr unsigned kBrowserGone = 1;
@@ -167,6 +167,24 @@ std::string padded(std::size_t bytes, bool request) {
          R"(","requestAction":"getCertificate","result":"error"}})";
 }
 
+// Parts of 48 MiB (64 MiB frames) up to the staging limit, then 3 bytes more.
+Row limitRow() {
+  Row row{"PartsUpToTheLimitAndNoFurther", {}, {}, "", "work/", kInParts};
+  const std::uint64_t part = 48 << 20, limit = 512 << 20;
+  for (std::uint64_t staged = 0; staged < limit;) {
+    const std::uint64_t size = std::min(part, limit - staged);
+    const std::string content = "\"$Z" + std::to_string(size) + "\"";
+    row.requests.push_back(stageRequest(
+        staged == 0 ? kFirstPart + content : R"("stagedContent":"$S","contentFile":)" + content));
+    row.answers.push_back(stagedAnswer(staged + size, staged == 0 ? "$N" : "$S", staged == 0));
+    staged += size;
+  }
+  row.requests.push_back(stageRequest(R"("contentFile":"AAAA","stagedContent":"$S")"));
+  row.answers.push_back(stagedError(
+      "Content too large: a staged file holds at most " + std::to_string(limit) + " bytes", "$S"));
+  return row;
+}
+
 const Row kRows[] = {
     {"CertificatesEachInTheirOwnSession",
      {R"({"contentId":"42","data":{"requestAction":"getCertificate","containerName":"C1"}})",
@@ -240,8 +258,8 @@ const Row kRows[] = {
      "GetErrorInfo Init1 Login exit startups=1 sessions=1 messages=0 certificates=0",
      "work/"},
     // Frames: an empty body is a zero length, which ends the input.
-    {"InputEndingInsideTheLength", {}, {}, "", "", {}, std::string("\x03\x00", 2)},
-    {"LengthOf4GiBAndTheInputEnds", {}, {}, "", "", {}, lengthBytes(~0u) + kCert},
+    {"InputEndingInsideTheLength", {}, {}, "", "", 0, {}, std::string("\x03\x00", 2)},
+    {"LengthOf4GiBAndTheInputEnds", {}, {}, "", "", 0, {}, lengthBytes(~0u) + kCert},
     // Bodies that get no answer, each followed by one that does.
     {"UnansweredBodies",
      {R"({"data":)", kCert, kCert + "x", kCert, R"([{"data":{"requestAction":"getCertificate"}}])",
@@ -255,6 +273,7 @@ const Row kRows[] = {
      {kCertAnswer, kCertAnswer},
      repeated(kCertCalls, 2),
      "",
+     0,
      {"AVCM_FAKE_STDOUT=vendor chatter"}},
     // The browser stopped listening; all is still served.
     {"UnheardRequestsAreServedToTheEnd",
@@ -262,8 +281,6 @@ const Row kRows[] = {
      {},
      std::string(kCertCalls) + " " + kSignCalls + " " + kCertCalls,
      "work/",
-     {},
-     "",
      kBrowserGone},
     // The length prefix counts UTF-8 bytes; answers keep the requests' order.
     {"AnswerLengthsAndTheBrowserLimit",
@@ -323,8 +340,6 @@ const Row kRows[] = {
       stagedError(kUnknown, "$S"), stagedAnswer(3, "$N", true)},
      kSignCalls,
      "work/",
-     {},
-     "",
      kInParts},
     {"PartsThatFailAreRemoved",
      {stageRequest(kFirstPart + R"("aGVs")"),
@@ -349,8 +364,6 @@ const Row kRows[] = {
           R"(","requestAction":"stageContent","result":"error"}})"},
      "",
      "work/",
-     {},
-     "",
      kInParts},
     // Handles the library would not close are still open when the input ends.
     {"InputEndsWithHandlesLeftOpen",
@@ -359,6 +372,7 @@ const Row kRows[] = {
      std::string(kCertCalls) + " " + kSignCalls +
          " exit startups=0 sessions=0 messages=1 certificates=1",
      "work/",
+     0,
      {"AVCM_FAKE_FAULTS=AvCmCloseHandle=0x104"}},
     // A runtime folder that does not exist is passed over for TMPDIR.
     {"StagedInTheDefaultDirectory",
@@ -368,6 +382,7 @@ const Row kRows[] = {
       signAnswer("C1", "", "", signatureOf("C1", "hello"))},
      kSignCalls,
      "$H/vorna_data_signed/",
+     0,
      {"XDG_RUNTIME_DIR=/nonexistent-quorvant-runtime"}},
     {"WindowsPathsWithDriveAndBackslashes",
      {signRequest("C1",
@@ -379,8 +394,6 @@ const Row kRows[] = {
       signAnswer("C1", R"("fileDataPath":"$W\\given.bin",)", "", signatureOf("C1", kGiven))},
      repeated(kSignCalls, 3),
      "work/",
-     {},
-     "",
      kWineOnly},
     // Console, null and pipe names open on Windows but are no data file (COM1
     // is left out: Wine maps it to a real serial device).
@@ -394,34 +407,9 @@ const Row kRows[] = {
           R"("description":"Error open file data","fileDataPath":"\\\\.\\pipe\\quorvant-test",)")},
      "*",
      "",
-     {},
-     "",
      kWineOnly},
+    limitRow(),
 };
-
-// Parts of 48 MiB (64 MiB frames) up to the staging limit, then 3 bytes more.
-Row limitRow() {
-  Row row{"PartsUpToTheLimitAndNoFurther", {}, {}, "", "work/", {}, "", kInParts};
-  const std::uint64_t part = 48 << 20, limit = 512 << 20;
-  for (std::uint64_t staged = 0; staged < limit;) {
-    const std::uint64_t size = std::min(part, limit - staged);
-    const std::string content = "\"$Z" + std::to_string(size) + "\"";
-    row.requests.push_back(stageRequest(
-        staged == 0 ? kFirstPart + content : R"("stagedContent":"$S","contentFile":)" + content));
-    row.answers.push_back(stagedAnswer(staged + size, staged == 0 ? "$N" : "$S", staged == 0));
-    staged += size;
-  }
-  row.requests.push_back(stageRequest(R"("contentFile":"AAAA","stagedContent":"$S")"));
-  row.answers.push_back(stagedError(
-      "Content too large: a staged file holds at most " + std::to_string(limit) + " bytes", "$S"));
-  return row;
-}
-
-std::vector<Row> allRows() {
-  std::vector<Row> rows(std::begin(kRows), std::end(kRows));
-  rows.push_back(limitRow());
-  return rows;
-}
 
 class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
  protected:
@@ -490,7 +478,7 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   EXPECT_EQ(kGiven, std::string(std::istreambuf_iterator<char>(given), {}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Host, HostRows, ::testing::ValuesIn(allRows()),
+INSTANTIATE_TEST_SUITE_P(Host, HostRows, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 using HostStreams = HostTest;
