@@ -16,6 +16,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/process/host_process.h"
@@ -462,9 +463,7 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   for (std::size_t i = 0; i < row.answers.size(); ++i) {
     std::string expected =
         replaced(withTemp(row.answers[i]), tempPath(), replaced(tempPath(), "/", "\\/"));
-    const std::string given = (row.flags & kInParts) != 0
-                                  ? dataString(run.answers[i], u"stagedContent").value_or("")
-                                  : "";
+    const std::string given = dataString(run.answers[i], u"stagedContent").value_or("");
     EXPECT_TRUE(expected.find("$N") == std::string::npos || name != given) << "not a new name";
     if (isStagedName(given)) name = given;
     expected = replaced(replaced(expected, "$N", name), "$S", name);
@@ -572,30 +571,27 @@ TEST_F(HostStreams, WindowsHostWaitsForTheHolderOfItsMutex) {
   if (!hostIsLaunched()) GTEST_SKIP() << "Windows host under Wine only";
   const std::string sign = signRequest(
       "C1", R"("contentFile":"aGVsbG8=","workingDirectory":")" + tempPath() + "/work\"");
-  const struct {
-    const char* lock;
-    std::string request;
-    bool blocks;
-  } cases[] = {{"quorvantCreateDataFileLock", sign, true},
-               {"quorvantCreateLogNameLock", kCert, true},
-               {"quorvantCreateDataFileLock", kCert, false},
-               {"quorvantSomeOtherLock", sign, false}};
+  const std::tuple<const char*, std::string, bool> cases[] = {
+      {"quorvantCreateDataFileLock", sign, true},
+      {"quorvantCreateLogNameLock", kCert, true},
+      {"quorvantCreateDataFileLock", kCert, false},
+      {"quorvantSomeOtherLock", sign, false}};
   const std::string holderPath =
       hostPath().substr(0, hostPath().rfind('/')) + "/named_mutex_holder.exe";
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.lock) + (c.blocks ? " blocks" : " does not block"));
+  for (const auto& [lock, request, blocks] : cases) {
+    SCOPED_TRACE(std::string(lock) + (blocks ? " blocks" : " does not block"));
     HostProcess holder(environment(), holderPath);
-    ASSERT_TRUE(holder.write(std::string(c.lock) + "\n"));
+    ASSERT_TRUE(holder.write(std::string(lock) + "\n"));
     ASSERT_EQ("held", holder.readFrame().value_or("<nothing>"));
     HostProcess host(environment());
-    ASSERT_TRUE(host.writeFrame(c.request));
+    ASSERT_TRUE(host.writeFrame(request));
     std::atomic<bool> answered{false};
     std::optional<std::string> answer;
     std::thread reader([&] {
       answer = host.readFrame();
       answered = true;
     });
-    if (c.blocks) {
+    if (blocks) {
       std::this_thread::sleep_for(std::chrono::seconds(2));
       EXPECT_FALSE(answered) << "answered while the mutex was held";
     }
