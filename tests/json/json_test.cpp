@@ -126,10 +126,7 @@ TEST(JsonParse, ReadsNumbersDigitByDigitRoundingEveryStepToDouble) {
     auto value = JsonValue::parse(widen(text).c_str());
     ASSERT_TRUE(value && value->isNumber());
     const double number = value->asNumber();
-    std::uint64_t bits = 0, expectedBits = 0;
-    std::memcpy(&bits, &number, sizeof bits);
-    std::memcpy(&expectedBits, &expected, sizeof bits);
-    EXPECT_EQ(bits, expectedBits) << number;
+    EXPECT_EQ(0, std::memcmp(&number, &expected, sizeof number)) << number;
   }
 }
 
