@@ -22,10 +22,6 @@ std::string readFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(file), {}};
 }
 
-std::string request(const std::string& data) {
-  return R"({"contentId":"1","data":{"requestAction":")" + data + "}}";
-}
-
 // The tokens and containers every case starts from; a case works on a copy.
 TempDir made;
 
@@ -111,7 +107,7 @@ TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
     if (test->child(u"proxy") != nullptr) overrides.emplace_back("QUORVANT_PKCS11_MODULE=");
     HostProcess host(tokenEnvironment(field(u"library"), overrides));
     const auto ask = [&](const std::string& body) {
-      EXPECT_TRUE(host.writeFrame(request(body)));
+      EXPECT_TRUE(host.writeFrame(R"({"contentId":"1","data":{"requestAction":")" + body + "}}"));
       return host.readFrame().value_or("");
     };
     // Sessions left open, their handles as request members.
