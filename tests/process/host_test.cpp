@@ -205,16 +205,12 @@ const Row kRows[] = {
     {"UnknownActionsAndBadParameters",
      {R"({"data":{"requestAction":"opencryptoprovider","containerName":"C1"}})",
       R"({"data":{"requestAction":""}})", R"({"contentId":"7"})",
-      R"({"data":[{"requestAction":"getCertificate"}]})",
-      R"({"requestAction":"getCertificate","data":{}})",
       R"({"data":{"requestAction":"closeCryptoProvider","handleProvider":"4097"}})",
       signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/none/work")")},
      {R"({"data":{"containerName":"C1","description":"Unknow request action opencryptoprovider",)"
       R"("requestAction":"opencryptoprovider","result":"error"}})",
       R"({"data":{"description":"Unknow request action ","requestAction":"","result":"error"}})",
       R"({"contentId":"7","data":{"description":"Unknow request action ","result":"error"}})",
-      R"({"data":{"description":"Unknow request action ","result":"error"}})",
-      R"({"data":{"description":"Unknow request action ","result":"error"}})",
       R"({"data":{"description":"Bad parameter handleProvider in action closeCryptoProvider",)"
       R"("handleProvider":"4097","requestAction":"closeCryptoProvider","result":"error"}})",
       signAnswer("C1", kNoData, R"($T\/none\/work)")},
