@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
-#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <limits>
