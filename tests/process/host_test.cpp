@@ -46,10 +46,6 @@ constexpr unsigned kWineOnly = 2;
 // Staged parts: one frame at a time, each answer read before the next goes;
 // "$S" stands for the staged name the answers last gave.
 constexpr unsigned kInParts = 4;
-bool runsHere(const Row& row) {
-  if (hostIsLaunched()) return row.files.find("$H") == std::string::npos;
-  return (row.flags & kWineOnly) == 0;
-}
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
@@ -107,25 +103,6 @@ std::string withZeros(std::string text) {
 
 bool isStagedName(const std::string& name) {
   return std::regex_match(name, std::regex("[0-9A-Za-z]{16}"));
-}
-
-HostRun runStaged(const std::vector<std::string>& requests, const Environment& environment) {
-  HostRun run;
-  HostProcess host(environment);
-  std::string name;
-  for (const std::string& request : requests) {
-    std::optional<std::string> answer;
-    if (host.writeFrame(withZeros(replaced(request, "$S", name)))) answer = host.readFrame();
-    if (!answer) break;
-    const std::string given = dataString(*answer, u"stagedContent").value_or("");
-    if (isStagedName(given)) name = given;
-    run.answers.push_back(*answer);
-  }
-  host.closeInput();
-  run.exitCode = host.waitForExit();
-  run.rest = host.unread();
-  run.errors = host.errorOutput();
-  return run;
 }
 
 std::string stageRequest(const std::string& members) {
@@ -415,6 +392,25 @@ class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
     return replaced(replaced(text, "$T", tempPath()), "$W",
                     "Z:" + replaced(tempPath(), "/", "\\\\"));
   }
+  HostRun runStaged(const Row& row) const {
+    HostRun run;
+    HostProcess host(environment(row.environment));
+    std::string name;
+    for (const std::string& request : row.requests) {
+      std::optional<std::string> answer;
+      if (host.writeFrame(withZeros(replaced(withTemp(request), "$S", name))))
+        answer = host.readFrame();
+      if (!answer) break;
+      const std::string given = dataString(*answer, u"stagedContent").value_or("");
+      if (isStagedName(given)) name = given;
+      run.answers.push_back(*answer);
+    }
+    host.closeInput();
+    run.exitCode = host.waitForExit();
+    run.rest = host.unread();
+    run.errors = host.errorOutput();
+    return run;
+  }
   std::string calls() const {
     std::string text;
     for (const std::string& call : recordedCalls(recordPath())) {
@@ -440,17 +436,15 @@ class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
 
 TEST_P(HostRows, AnswersCallsAndFiles) {
   const Row& row = GetParam();
-  if (!runsHere(row)) GTEST_SKIP();
-  writeFile(tempPath() + "/given.bin", kGiven);
-  std::vector<std::string> requests;
-  std::string input;
-  for (const std::string& request : row.requests) {
-    requests.push_back(withTemp(request));
-    input += frame(requests.back());
+  if (hostIsLaunched() ? row.files.find("$H") != std::string::npos : (row.flags & kWineOnly) != 0) {
+    GTEST_SKIP();
   }
+  writeFile(tempPath() + "/given.bin", kGiven);
+  std::string input;
+  for (const std::string& request : row.requests) input += frame(withTemp(request));
   const HostRun run =
       (row.flags & kInParts) != 0
-          ? runStaged(requests, environment(row.environment))
+          ? runStaged(row)
           : runHost(input + row.raw, environment(row.environment), (row.flags & kBrowserGone) != 0);
   EXPECT_EQ(0, run.exitCode) << run.errors;
   EXPECT_EQ("", run.rest);
