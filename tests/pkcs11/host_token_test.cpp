@@ -43,13 +43,6 @@ class HostTokenTest : public HostTest {
           << error;
     }
   }
-  // Fresh tokens: no case sees what another did to them (PIN tries, removal).
-  void copyTokens() const {
-    fs::remove_all(tempPath() + "/tokens");
-    fs::copy(made.path() + "/tokens", tempPath() + "/tokens", fs::copy_options::recursive);
-    writeFile(tempPath() + "/softhsm2.conf",
-              "directories.tokendir = " + tempPath() + "/tokens\nobjectstore.backend = file\n");
-  }
   // Each override ("NAME=value") replaces the default of that name.
   Environment tokenEnvironment(const std::string& library,
                                const std::vector<std::string>& overrides) const {
@@ -101,7 +94,11 @@ TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
       return items;
     };
     SCOPED_TRACE(wideToUtf8(test->stringify()));
-    copyTokens();
+    // Fresh tokens: no case sees what another did to them (PIN tries, removal).
+    fs::remove_all(tempPath() + "/tokens");
+    fs::copy(made.path() + "/tokens", tempPath() + "/tokens", fs::copy_options::recursive);
+    writeFile(tempPath() + "/softhsm2.conf",
+              "directories.tokendir = " + tempPath() + "/tokens\nobjectstore.backend = file\n");
     fs::remove(tempPath() + "/pinentry.log");
     std::vector<std::string> overrides = list(u"environment");
     if (test->child(u"proxy") != nullptr) overrides.emplace_back("QUORVANT_PKCS11_MODULE=");
