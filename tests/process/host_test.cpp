@@ -397,9 +397,8 @@ class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
     HostProcess host(environment(row.environment));
     std::string name;
     for (const std::string& request : row.requests) {
-      std::optional<std::string> answer;
-      if (host.writeFrame(withZeros(replaced(withTemp(request), "$S", name))))
-        answer = host.readFrame();
+      if (!host.writeFrame(withZeros(replaced(withTemp(request), "$S", name)))) break;
+      const std::optional<std::string> answer = host.readFrame();
       if (!answer) break;
       const std::string given = dataString(*answer, u"stagedContent").value_or("");
       if (isStagedName(given)) name = given;
