@@ -19,7 +19,7 @@ const pkcs11 = process.env.QUORVANT_TEST_TOKEN === 'pkcs11';
 const container = pkcs11 ? 'T1/ec' : 'demo';
 const policy = process.env.QUORVANT_POLICY === '1';
 const shots = join(build, 'browser-screenshots', which + (pkcs11 ? '-pkcs11' : '') + (policy ? '-policy' : ''));
-let setup, demo, site, browser, stopped = [], dropPolicy = null;
+let setup, demo, site, browser, stopped = [], dropPolicy = null, lastId = 0;
 
 const text = (id) => browser.evaluate((name) => document.getElementById(name).textContent, id);
 const signature = () => browser.evaluate(() => document.getElementById('signature').value);
@@ -67,7 +67,6 @@ function stopHost(signal) {
 // A site's page (sitePage) at `path` sends `data` (a frame its own) with `file`, cancelled after a part
 // for 'cancelled'; `choice` answers the window, which names `origin`; without one nobody is asked.
 // The last word is `outcome` (result or failure code); denied or refused starts no host. Returns all said.
-let lastId = 0;
 async function onSite({path = '', id = `r${++lastId}`, data = {requestAction: 'getCertificate', containerName: container},
                        file, choice, remember = true, origin = 'portal', outcome}) {
   await browser.goto(site.url + path);
