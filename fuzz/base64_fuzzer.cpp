@@ -4,21 +4,17 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "text/base64.h"
 #include "text/text_convert.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
 
 const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 

@@ -5,20 +5,16 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "json/json_value.h"
 #include "text/text_convert.h"
 
 namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // The largest double written with 15 significant digits reads back as infinity.
 constexpr double kOverflowsWhenRounded = 1.797693134862315e308;

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "host/message_channel.h"
 #include "host/message_loop.h"
 #include "json/json_value.h"
@@ -26,10 +27,6 @@ constexpr std::uint64_t kMaxMissingBytes = 1u << 16;
 
 fs::path gDirectory;
 std::FILE* gAnswers = nullptr;
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // The frames the host will read from stdin, or 0 for an input not to run.
 std::size_t framesToRun(std::size_t size) {

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -13,13 +12,10 @@
 #include <typeinfo>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "text/text_convert.h"
 
 namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
 
 // What `convert()` gives: its text's bytes, or the exception's type and message.
 template <typename Convert>

@@ -1,5 +1,4 @@
-// Debian's headless firefox-esr through Marionette: frames "LENGTH:JSON",
-// commands [0, id, name, parameters], answers [1, id, error, result].
+// Debian's headless firefox-esr through Marionette.
 import {spawn} from 'node:child_process';
 import {existsSync, mkdtempSync, readFileSync, writeFileSync} from 'node:fs';
 import {connect} from 'node:net';
@@ -9,12 +8,35 @@ import {extensionDir} from './browser_setup.mjs';
 const ID = 'signing@quorvant.example';
 const UUID = '6f1d0c3e-5a8b-4c2e-9d7f-0b3a1e4c5d6f';  // the extension's address, fixed by a pref
 
-const ELEMENT = 'element-6066-11e4-a52e-4f735466cecf';
-
-function marionette(socket) {
+export async function launchFirefox(setup, {extension = true, policy = false} = {}) {
+  const profile = mkdtempSync(join(setup.scratch, 'firefox-'));
+  const prefs = {'marionette.port': 0, 'browser.shell.checkDefaultBrowser': false,
+                 'datareporting.policy.dataSubmissionEnabled': false, 'app.update.disabledForTesting': true,
+                 'browser.startup.homepage_override.mstone': 'ignore', 'extensions.update.enabled': false,
+                 'network.dns.localDomains': 'portal.example,other.example,plain.example',
+                 'dom.security.https_first': false,
+                 'extensions.webextensions.uuids': JSON.stringify({[ID]: UUID})};
+  writeFileSync(join(profile, 'user.js'), Object.entries(prefs).map(
+      ([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});\n`).join(''));
+  const browser = spawn('firefox-esr', ['--headless', '--marionette', '-remote-allow-system-access', '--no-remote', '--profile', profile],
+                        {env: {...setup.env, MOZ_HEADLESS: '1'}, stdio: 'ignore'});
+  // Marionette on port 0 takes a free port and writes it into the profile.
+  let socket = null;
+  for (let attempt = 0; !socket && attempt < 300; attempt++) {
+    if (browser.exitCode !== null) throw new Error('firefox-esr exited with ' + browser.exitCode);
+    const port = existsSync(join(profile, 'MarionetteActivePort')) &&
+        Number(readFileSync(join(profile, 'MarionetteActivePort'), 'utf8'));
+    socket = port && await new Promise((resolve) => {
+      const trying = connect(port, '127.0.0.1');
+      trying.once('data', () => resolve(trying));  // the server's greeting
+      trying.once('error', () => resolve(null));
+    });
+    if (!socket) await new Promise((wake) => setTimeout(wake, 100));
+  }
+  if (!socket) throw new Error('Marionette did not answer');
+  // Marionette's frames "LENGTH:JSON": commands [0, id, name, parameters], answers [1, id, error, result].
   const waiting = new Map();
-  let buffer = Buffer.alloc(0);
-  let nextId = 1;
+  let buffer = Buffer.alloc(0), nextId = 1;
   socket.on('data', (chunk) => {
     buffer = Buffer.concat([buffer, chunk]);
     for (let colon; (colon = buffer.indexOf(':')) > 0;) {
@@ -30,49 +52,17 @@ function marionette(socket) {
       else entry.resolve(result);
     }
   });
-  return (name, parameters = {}) => new Promise((resolve, reject) => {
+  const send = (name, parameters = {}) => new Promise((resolve, reject) => {
     const id = nextId++;
     waiting.set(id, {name, resolve, reject});
     const body = Buffer.from(JSON.stringify([0, id, name, parameters]));
     socket.write(`${body.length}:`);
     socket.write(body);
   });
-}
-
-// Marionette on port 0 takes a free port and writes it into the profile.
-async function connectWhenUp(profile, browser) {
-  for (let attempt = 0; attempt < 300; attempt++) {
-    if (browser.exitCode !== null) throw new Error('firefox-esr exited with ' + browser.exitCode);
-    const port = existsSync(join(profile, 'MarionetteActivePort')) &&
-        Number(readFileSync(join(profile, 'MarionetteActivePort'), 'utf8'));
-    const socket = port && await new Promise((resolve) => {
-      const trying = connect(port, '127.0.0.1');
-      trying.once('data', () => resolve(trying));  // the server's greeting
-      trying.once('error', () => resolve(null));
-    });
-    if (socket) return socket;
-    await new Promise((wake) => setTimeout(wake, 100));
-  }
-  throw new Error('Marionette did not answer');
-}
-
-export async function launchFirefox(setup, {extension = true, policy = false} = {}) {
-  const profile = mkdtempSync(join(setup.scratch, 'firefox-'));
-  const prefs = {'marionette.port': 0, 'browser.shell.checkDefaultBrowser': false,
-                 'datareporting.policy.dataSubmissionEnabled': false, 'app.update.disabledForTesting': true,
-                 'browser.startup.homepage_override.mstone': 'ignore', 'extensions.update.enabled': false,
-                 'network.dns.localDomains': 'portal.example,other.example,plain.example',
-                 'dom.security.https_first': false,
-                 'extensions.webextensions.uuids': JSON.stringify({[ID]: UUID})};
-  writeFileSync(join(profile, 'user.js'), Object.entries(prefs).map(
-      ([name, value]) => `user_pref(${JSON.stringify(name)}, ${JSON.stringify(value)});\n`).join(''));
-  const browser = spawn('firefox-esr', ['--headless', '--marionette', '-remote-allow-system-access', '--no-remote', '--profile', profile],
-                        {env: {...setup.env, MOZ_HEADLESS: '1'}, stdio: 'ignore'});
-  const send = marionette(await connectWhenUp(profile, browser));
   await send('WebDriver:NewSession', {acceptInsecureCerts: true});  // Marionette takes capabilities flat
   await send('WebDriver:SetTimeouts', {script: 600000});
   const find = async (selector) =>
-    (await send('WebDriver:FindElement', {using: 'css selector', value: selector})).value[ELEMENT];
+    (await send('WebDriver:FindElement', {using: 'css selector', value: selector})).value['element-6066-11e4-a52e-4f735466cecf'];  // WebDriver's element key
   const main = (await send('WebDriver:GetWindowHandle')).value;
   const actions = {
     goto: (url) => send('WebDriver:Navigate', {url}),

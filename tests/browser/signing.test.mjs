@@ -19,7 +19,7 @@ const pkcs11 = process.env.QUORVANT_TEST_TOKEN === 'pkcs11';
 const container = pkcs11 ? 'T1/ec' : 'demo';
 const policy = process.env.QUORVANT_POLICY === '1';
 const shots = join(build, 'browser-screenshots', which + (pkcs11 ? '-pkcs11' : '') + (policy ? '-policy' : ''));
-let setup, demo, site, browser, stopped = [], dropPolicy = null;
+let setup, demo, site, browser, stopped = [], dropPolicy = null, lastId = 0;
 
 const text = (id) => browser.evaluate((name) => document.getElementById(name).textContent, id);
 const signature = () => browser.evaluate(() => document.getElementById('signature').value);
@@ -67,7 +67,6 @@ function stopHost(signal) {
 // A site's page (sitePage) at `path` sends `data` (a frame its own) with `file`, cancelled after a part
 // for 'cancelled'; `choice` answers the window, which names `origin`; without one nobody is asked.
 // The last word is `outcome` (result or failure code); denied or refused starts no host. Returns all said.
-let lastId = 0;
 async function onSite({path = '', id = `r${++lastId}`, data = {requestAction: 'getCertificate', containerName: container},
                        file, choice, remember = true, origin = 'portal', outcome}) {
   await browser.goto(site.url + path);
@@ -148,15 +147,6 @@ const scenarios = [
   // Opened again when a row before ended its host.
   {name: 'closed', token: true, policy: true, act: async () => { if ((await enabled()).open) await open(); await waitFor(settled); await browser.click('#close'); },
    status: /^The key container is closed\.$/, controls: closedControls},
-  {name: 'time-limit', act: async () => {
-    await browser.goto(demo.url + '?seconds=2');
-    await waitFor(settled);
-    await open();
-    await waitFor(settled);
-    stopHost('SIGSTOP');
-    await sign(contract());
-  }, status: /^Signing failed: The signing host did not answer within 2 seconds and was stopped\. Open your key container again\.$/,
-  controls: closedControls, check: () => stopHost('SIGKILL')},
   {name: 'not-registered', act: async () => {
     await browser.goto(demo.url);
     await waitFor(settled);
@@ -186,12 +176,6 @@ const scenarios = [
     await browser.goto(demo.url.replace('127.0.0.1', 'plain.example'));
     assert.equal(await browser.evaluate(() => document.documentElement.dataset.quorvantExtension || 'none'), 'none');
   }},
-  {name: 'no-extension', act: async () => {
-    await browser.close();
-    browser = await launch(setup, {extension: false});
-    await browser.goto(demo.url);
-  }, status: /^The Quorvant signing extension is not installed or not enabled for this page\. See "Installing the extension"/,
-  controls: noControls},
   {name: 'policy-allowed', site: {outcome: 'success'}, act: async () => {  // browsers read policy as they start
     await browser.close();
     dropPolicy = await systemPolicy({allowedOrigins: [siteOrigin('portal')], blockedOrigins: [siteOrigin('other')]});

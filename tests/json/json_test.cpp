@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
-#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -44,18 +43,14 @@ TEST(JsonParse, AcceptsAndRejectsDocuments) {
     auto value = JsonValue::parse(input.c_str());
     EXPECT_EQ(value ? value->stringify() : u"rejected", written);
   }
-  const char16_t* const syntax[] = {u"",    u"\uFEFF{}", u"\f{}",   u"{}\u00A0", u"truex", u"[tru]",
-                                    u"01",  u"+1",       u".5",     u"1.",       u"1e+",   u"- 1",
-                                    u"1 2", u"[1,]",     u"[1,,2]", u"[1",       u"[]]"};
-  const char16_t* const objectsAndStrings[] = {
-      u"{\"a\":1,}",        u"{\"a\" 1}", u"{a:1}",   u"{\"a\":1",
-      u"{\"a\":1 \"b\":2}", u"\"abc",     u"\"\\x\"", u"\"\\U0041\"",
-      u"\"\\u12G4\"",       u"\"\\u123",  u"\"abc\\"};
-  std::vector<std::u16string> rejected = {std::u16string(u"tr\0ue", 5), nestedArrays(513),
-                                          u"{\"a\":" + nestedArrays(512) + u"}",
-                                          std::u16string(100000, u'[')};
-  rejected.insert(rejected.end(), std::begin(syntax), std::end(syntax));
-  rejected.insert(rejected.end(), std::begin(objectsAndStrings), std::end(objectsAndStrings));
+  // Inputs the failure table below leaves out; it checks rejection too.
+  const char16_t* const literals[] = {
+      u"",           u"\uFEFF{}", u"\f{}",  u"{}\u00A0",    u"truex",    u"[tru]",
+      u"01",         u"+1",       u".5",    u"- 1",         u"[1,]",     u"[1",
+      u"{\"a\":1,}", u"{\"a\":1", u"\"abc", u"\"\\U0041\"", u"\"\\u123", u"\"abc\\"};
+  std::vector<std::u16string> rejected(std::begin(literals), std::end(literals));
+  rejected.insert(rejected.end(), {std::u16string(u"tr\0ue", 5), std::u16string(100000, u'['),
+                                   u"{\"a\":" + nestedArrays(512) + u"}"});
   for (const auto& input : rejected) {
     EXPECT_EQ(JsonValue::parse(input.c_str()), nullptr)
         << ::testing::PrintToString(input.substr(0, 60));
@@ -69,7 +64,6 @@ TEST(JsonParse, FailuresSayWhereAndWhy) {
   const std::tuple<std::u16string, std::size_t, std::string> cases[] = {
       {u"  ", 2, "unexpected end of text"},
       {u"[1] x", 4, "text after the value"},
-      {u"[1,?]", 3, "no value starts with this character"},
       {large, 70004, "no value starts with this character"},
       {nestedArrays(513), 512, "nesting deeper than 512 levels"},
       {u"-x", 1, "digit expected"},
@@ -130,10 +124,7 @@ TEST(JsonParse, ReadsNumbersDigitByDigitRoundingEveryStepToDouble) {
     auto value = JsonValue::parse(widen(text).c_str());
     ASSERT_TRUE(value && value->isNumber());
     const double number = value->asNumber();
-    std::uint64_t bits = 0, expectedBits = 0;
-    std::memcpy(&bits, &number, sizeof bits);
-    std::memcpy(&expectedBits, &expected, sizeof bits);
-    EXPECT_EQ(bits, expectedBits) << number;
+    EXPECT_EQ(0, std::memcmp(&number, &expected, sizeof number)) << number;
   }
 }
 

@@ -22,10 +22,6 @@ std::string readFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(file), {}};
 }
 
-std::string request(const std::string& data) {
-  return R"({"contentId":"1","data":{"requestAction":")" + data + "}}";
-}
-
 // The tokens and containers every case starts from; a case works on a copy.
 TempDir made;
 
@@ -46,13 +42,6 @@ class HostTokenTest : public HostTest {
                                                   error, protection))
           << error;
     }
-  }
-  // Fresh tokens: no case sees what another did to them (PIN tries, removal).
-  void copyTokens() const {
-    fs::remove_all(tempPath() + "/tokens");
-    fs::copy(made.path() + "/tokens", tempPath() + "/tokens", fs::copy_options::recursive);
-    writeFile(tempPath() + "/softhsm2.conf",
-              "directories.tokendir = " + tempPath() + "/tokens\nobjectstore.backend = file\n");
   }
   // Each override ("NAME=value") replaces the default of that name.
   Environment tokenEnvironment(const std::string& library,
@@ -105,13 +94,17 @@ TEST_F(HostTokenTest, KeysSignAndFailuresReadAsPlainWords) {
       return items;
     };
     SCOPED_TRACE(wideToUtf8(test->stringify()));
-    copyTokens();
+    // Fresh tokens: no case sees what another did to them (PIN tries, removal).
+    fs::remove_all(tempPath() + "/tokens");
+    fs::copy(made.path() + "/tokens", tempPath() + "/tokens", fs::copy_options::recursive);
+    writeFile(tempPath() + "/softhsm2.conf",
+              "directories.tokendir = " + tempPath() + "/tokens\nobjectstore.backend = file\n");
     fs::remove(tempPath() + "/pinentry.log");
     std::vector<std::string> overrides = list(u"environment");
     if (test->child(u"proxy") != nullptr) overrides.emplace_back("QUORVANT_PKCS11_MODULE=");
     HostProcess host(tokenEnvironment(field(u"library"), overrides));
     const auto ask = [&](const std::string& body) {
-      EXPECT_TRUE(host.writeFrame(request(body)));
+      EXPECT_TRUE(host.writeFrame(R"({"contentId":"1","data":{"requestAction":")" + body + "}}"));
       return host.readFrame().value_or("");
     };
     // Sessions left open, their handles as request members.

@@ -16,6 +16,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/process/host_process.h"
@@ -34,9 +35,9 @@ struct Row {
   // Left in $T besides the record, locks and given.bin; $H, the host's folder
   // there, is not under Wine, so such rows run on Linux only.
   std::string files = "";
+  unsigned flags = 0;            // kBrowserGone, kWineOnly, kInParts
   Environment environment = {};  // for the host
   std::string raw = "";          // bytes sent after the frames
-  unsigned flags = 0;            // kBrowserGone, kWineOnly, kInParts
 };
 // The browser stopped listening: the host's answer stream is closed at once.
 constexpr unsigned kBrowserGone = 1;
@@ -45,10 +46,6 @@ constexpr unsigned kWineOnly = 2;
 // Staged parts: one frame at a time, each answer read before the next goes;
 // "$S" stands for the staged name the answers last gave.
 constexpr unsigned kInParts = 4;
-bool runsHere(const Row& row) {
-  if (hostIsLaunched()) return row.files.find("$H") == std::string::npos;
-  return (row.flags & kWineOnly) == 0;
-}
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
@@ -108,25 +105,6 @@ bool isStagedName(const std::string& name) {
   return std::regex_match(name, std::regex("[0-9A-Za-z]{16}"));
 }
 
-HostRun runStaged(const std::vector<std::string>& requests, const Environment& environment) {
-  HostRun run;
-  HostProcess host(environment);
-  std::string name;
-  for (const std::string& request : requests) {
-    std::optional<std::string> answer;
-    if (host.writeFrame(withZeros(replaced(request, "$S", name)))) answer = host.readFrame();
-    if (!answer) break;
-    const std::string given = dataString(*answer, u"stagedContent").value_or("");
-    if (isStagedName(given)) name = given;
-    run.answers.push_back(*answer);
-  }
-  host.closeInput();
-  run.exitCode = host.waitForExit();
-  run.rest = host.unread();
-  run.errors = host.errorOutput();
-  return run;
-}
-
 std::string stageRequest(const std::string& members) {
   return R"({"data":{"requestAction":"stageContent",)" + members + "}}";
 }
@@ -167,6 +145,24 @@ std::string padded(std::size_t bytes, bool request) {
          R"(","requestAction":"getCertificate","result":"error"}})";
 }
 
+// Parts of 48 MiB (64 MiB frames) up to the staging limit, then 3 bytes more.
+Row limitRow() {
+  Row row{"PartsUpToTheLimitAndNoFurther", {}, {}, "", "work/", kInParts};
+  const std::uint64_t part = 48 << 20, limit = 512 << 20;
+  for (std::uint64_t staged = 0; staged < limit;) {
+    const std::uint64_t size = std::min(part, limit - staged);
+    const std::string content = "\"$Z" + std::to_string(size) + "\"";
+    row.requests.push_back(stageRequest(
+        staged == 0 ? kFirstPart + content : R"("stagedContent":"$S","contentFile":)" + content));
+    row.answers.push_back(stagedAnswer(staged + size, staged == 0 ? "$N" : "$S", staged == 0));
+    staged += size;
+  }
+  row.requests.push_back(stageRequest(R"("contentFile":"AAAA","stagedContent":"$S")"));
+  row.answers.push_back(stagedError(
+      "Content too large: a staged file holds at most " + std::to_string(limit) + " bytes", "$S"));
+  return row;
+}
+
 const Row kRows[] = {
     {"CertificatesEachInTheirOwnSession",
      {R"({"contentId":"42","data":{"requestAction":"getCertificate","containerName":"C1"}})",
@@ -186,16 +182,12 @@ const Row kRows[] = {
     {"UnknownActionsAndBadParameters",
      {R"({"data":{"requestAction":"opencryptoprovider","containerName":"C1"}})",
       R"({"data":{"requestAction":""}})", R"({"contentId":"7"})",
-      R"({"data":[{"requestAction":"getCertificate"}]})",
-      R"({"requestAction":"getCertificate","data":{}})",
       R"({"data":{"requestAction":"closeCryptoProvider","handleProvider":"4097"}})",
       signRequest("C1", R"("contentFile":"aGVsbG8=","workingDirectory":"$T/none/work")")},
      {R"({"data":{"containerName":"C1","description":"Unknow request action opencryptoprovider",)"
       R"("requestAction":"opencryptoprovider","result":"error"}})",
       R"({"data":{"description":"Unknow request action ","requestAction":"","result":"error"}})",
       R"({"contentId":"7","data":{"description":"Unknow request action ","result":"error"}})",
-      R"({"data":{"description":"Unknow request action ","result":"error"}})",
-      R"({"data":{"description":"Unknow request action ","result":"error"}})",
       R"({"data":{"description":"Bad parameter handleProvider in action closeCryptoProvider",)"
       R"("handleProvider":"4097","requestAction":"closeCryptoProvider","result":"error"}})",
       signAnswer("C1", kNoData, R"($T\/none\/work)")},
@@ -240,8 +232,8 @@ const Row kRows[] = {
      "GetErrorInfo Init1 Login exit startups=1 sessions=1 messages=0 certificates=0",
      "work/"},
     // Frames: an empty body is a zero length, which ends the input.
-    {"InputEndingInsideTheLength", {}, {}, "", "", {}, std::string("\x03\x00", 2)},
-    {"LengthOf4GiBAndTheInputEnds", {}, {}, "", "", {}, lengthBytes(~0u) + kCert},
+    {"InputEndingInsideTheLength", {}, {}, "", "", 0, {}, std::string("\x03\x00", 2)},
+    {"LengthOf4GiBAndTheInputEnds", {}, {}, "", "", 0, {}, lengthBytes(~0u) + kCert},
     // Bodies that get no answer, each followed by one that does.
     {"UnansweredBodies",
      {R"({"data":)", kCert, kCert + "x", kCert, R"([{"data":{"requestAction":"getCertificate"}}])",
@@ -255,6 +247,7 @@ const Row kRows[] = {
      {kCertAnswer, kCertAnswer},
      repeated(kCertCalls, 2),
      "",
+     0,
      {"AVCM_FAKE_STDOUT=vendor chatter"}},
     // The browser stopped listening; all is still served.
     {"UnheardRequestsAreServedToTheEnd",
@@ -262,8 +255,6 @@ const Row kRows[] = {
      {},
      std::string(kCertCalls) + " " + kSignCalls + " " + kCertCalls,
      "work/",
-     {},
-     "",
      kBrowserGone},
     // The length prefix counts UTF-8 bytes; answers keep the requests' order.
     {"AnswerLengthsAndTheBrowserLimit",
@@ -323,8 +314,6 @@ const Row kRows[] = {
       stagedError(kUnknown, "$S"), stagedAnswer(3, "$N", true)},
      kSignCalls,
      "work/",
-     {},
-     "",
      kInParts},
     {"PartsThatFailAreRemoved",
      {stageRequest(kFirstPart + R"("aGVs")"),
@@ -349,8 +338,6 @@ const Row kRows[] = {
           R"(","requestAction":"stageContent","result":"error"}})"},
      "",
      "work/",
-     {},
-     "",
      kInParts},
     // Handles the library would not close are still open when the input ends.
     {"InputEndsWithHandlesLeftOpen",
@@ -359,6 +346,7 @@ const Row kRows[] = {
      std::string(kCertCalls) + " " + kSignCalls +
          " exit startups=0 sessions=0 messages=1 certificates=1",
      "work/",
+     0,
      {"AVCM_FAKE_FAULTS=AvCmCloseHandle=0x104"}},
     // A runtime folder that does not exist is passed over for TMPDIR.
     {"StagedInTheDefaultDirectory",
@@ -368,6 +356,7 @@ const Row kRows[] = {
       signAnswer("C1", "", "", signatureOf("C1", "hello"))},
      kSignCalls,
      "$H/vorna_data_signed/",
+     0,
      {"XDG_RUNTIME_DIR=/nonexistent-quorvant-runtime"}},
     {"WindowsPathsWithDriveAndBackslashes",
      {signRequest("C1",
@@ -379,8 +368,6 @@ const Row kRows[] = {
       signAnswer("C1", R"("fileDataPath":"$W\\given.bin",)", "", signatureOf("C1", kGiven))},
      repeated(kSignCalls, 3),
      "work/",
-     {},
-     "",
      kWineOnly},
     // Console, null and pipe names open on Windows but are no data file (COM1
     // is left out: Wine maps it to a real serial device).
@@ -394,34 +381,9 @@ const Row kRows[] = {
           R"("description":"Error open file data","fileDataPath":"\\\\.\\pipe\\quorvant-test",)")},
      "*",
      "",
-     {},
-     "",
      kWineOnly},
+    limitRow(),
 };
-
-// Parts of 48 MiB (64 MiB frames) up to the staging limit, then 3 bytes more.
-Row limitRow() {
-  Row row{"PartsUpToTheLimitAndNoFurther", {}, {}, "", "work/", {}, "", kInParts};
-  const std::uint64_t part = 48 << 20, limit = 512 << 20;
-  for (std::uint64_t staged = 0; staged < limit;) {
-    const std::uint64_t size = std::min(part, limit - staged);
-    const std::string content = "\"$Z" + std::to_string(size) + "\"";
-    row.requests.push_back(stageRequest(
-        staged == 0 ? kFirstPart + content : R"("stagedContent":"$S","contentFile":)" + content));
-    row.answers.push_back(stagedAnswer(staged + size, staged == 0 ? "$N" : "$S", staged == 0));
-    staged += size;
-  }
-  row.requests.push_back(stageRequest(R"("contentFile":"AAAA","stagedContent":"$S")"));
-  row.answers.push_back(stagedError(
-      "Content too large: a staged file holds at most " + std::to_string(limit) + " bytes", "$S"));
-  return row;
-}
-
-std::vector<Row> allRows() {
-  std::vector<Row> rows(std::begin(kRows), std::end(kRows));
-  rows.push_back(limitRow());
-  return rows;
-}
 
 class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
  protected:
@@ -429,6 +391,24 @@ class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
   std::string withTemp(const std::string& text) const {
     return replaced(replaced(text, "$T", tempPath()), "$W",
                     "Z:" + replaced(tempPath(), "/", "\\\\"));
+  }
+  HostRun runStaged(const Row& row) const {
+    HostRun run;
+    HostProcess host(environment(row.environment));
+    std::string name;
+    for (const std::string& request : row.requests) {
+      if (!host.writeFrame(withZeros(replaced(withTemp(request), "$S", name)))) break;
+      const std::optional<std::string> answer = host.readFrame();
+      if (!answer) break;
+      const std::string given = dataString(*answer, u"stagedContent").value_or("");
+      if (isStagedName(given)) name = given;
+      run.answers.push_back(*answer);
+    }
+    host.closeInput();
+    run.exitCode = host.waitForExit();
+    run.rest = host.unread();
+    run.errors = host.errorOutput();
+    return run;
   }
   std::string calls() const {
     std::string text;
@@ -455,17 +435,15 @@ class HostRows : public HostTest, public ::testing::WithParamInterface<Row> {
 
 TEST_P(HostRows, AnswersCallsAndFiles) {
   const Row& row = GetParam();
-  if (!runsHere(row)) GTEST_SKIP();
-  writeFile(tempPath() + "/given.bin", kGiven);
-  std::vector<std::string> requests;
-  std::string input;
-  for (const std::string& request : row.requests) {
-    requests.push_back(withTemp(request));
-    input += frame(requests.back());
+  if (hostIsLaunched() ? row.files.find("$H") != std::string::npos : (row.flags & kWineOnly) != 0) {
+    GTEST_SKIP();
   }
+  writeFile(tempPath() + "/given.bin", kGiven);
+  std::string input;
+  for (const std::string& request : row.requests) input += frame(withTemp(request));
   const HostRun run =
       (row.flags & kInParts) != 0
-          ? runStaged(requests, environment(row.environment))
+          ? runStaged(row)
           : runHost(input + row.raw, environment(row.environment), (row.flags & kBrowserGone) != 0);
   EXPECT_EQ(0, run.exitCode) << run.errors;
   EXPECT_EQ("", run.rest);
@@ -474,9 +452,7 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   for (std::size_t i = 0; i < row.answers.size(); ++i) {
     std::string expected =
         replaced(withTemp(row.answers[i]), tempPath(), replaced(tempPath(), "/", "\\/"));
-    const std::string given = (row.flags & kInParts) != 0
-                                  ? dataString(run.answers[i], u"stagedContent").value_or("")
-                                  : "";
+    const std::string given = dataString(run.answers[i], u"stagedContent").value_or("");
     EXPECT_TRUE(expected.find("$N") == std::string::npos || name != given) << "not a new name";
     if (isStagedName(given)) name = given;
     expected = replaced(replaced(expected, "$N", name), "$S", name);
@@ -490,7 +466,7 @@ TEST_P(HostRows, AnswersCallsAndFiles) {
   EXPECT_EQ(kGiven, std::string(std::istreambuf_iterator<char>(given), {}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Host, HostRows, ::testing::ValuesIn(allRows()),
+INSTANTIATE_TEST_SUITE_P(Host, HostRows, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
 
 using HostStreams = HostTest;
@@ -584,30 +560,27 @@ TEST_F(HostStreams, WindowsHostWaitsForTheHolderOfItsMutex) {
   if (!hostIsLaunched()) GTEST_SKIP() << "Windows host under Wine only";
   const std::string sign = signRequest(
       "C1", R"("contentFile":"aGVsbG8=","workingDirectory":")" + tempPath() + "/work\"");
-  const struct {
-    const char* lock;
-    std::string request;
-    bool blocks;
-  } cases[] = {{"quorvantCreateDataFileLock", sign, true},
-               {"quorvantCreateLogNameLock", kCert, true},
-               {"quorvantCreateDataFileLock", kCert, false},
-               {"quorvantSomeOtherLock", sign, false}};
+  const std::tuple<const char*, std::string, bool> cases[] = {
+      {"quorvantCreateDataFileLock", sign, true},
+      {"quorvantCreateLogNameLock", kCert, true},
+      {"quorvantCreateDataFileLock", kCert, false},
+      {"quorvantSomeOtherLock", sign, false}};
   const std::string holderPath =
       hostPath().substr(0, hostPath().rfind('/')) + "/named_mutex_holder.exe";
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.lock) + (c.blocks ? " blocks" : " does not block"));
+  for (const auto& [lock, request, blocks] : cases) {
+    SCOPED_TRACE(std::string(lock) + (blocks ? " blocks" : " does not block"));
     HostProcess holder(environment(), holderPath);
-    ASSERT_TRUE(holder.write(std::string(c.lock) + "\n"));
+    ASSERT_TRUE(holder.write(std::string(lock) + "\n"));
     ASSERT_EQ("held", holder.readFrame().value_or("<nothing>"));
     HostProcess host(environment());
-    ASSERT_TRUE(host.writeFrame(c.request));
+    ASSERT_TRUE(host.writeFrame(request));
     std::atomic<bool> answered{false};
     std::optional<std::string> answer;
     std::thread reader([&] {
       answer = host.readFrame();
       answered = true;
     });
-    if (c.blocks) {
+    if (blocks) {
       std::this_thread::sleep_for(std::chrono::seconds(2));
       EXPECT_FALSE(answered) << "answered while the mutex was held";
     }

@@ -91,14 +91,12 @@ TEST(StageContent, PartThatCannotBeWrittenRemovesItsFile) {
     setrlimit(RLIMIT_FSIZE, &limit);
     StagedProgress progress;
     std::u16string description;
-    const bool first = stageContent(*JsonValue::parse(uR"({"data":{"contentFile":"aGVs",)"
-                                                      uR"("workingDirectory":")" +
-                                                      temp.widePath() + u"\"}}"),
-                                    progress, description);
-    const bool second =
-        stageContent(*JsonValue::parse(uR"({"data":{"contentFile":"aGVs","stagedContent":")" +
-                                       progress.name + u"\"}}"),
-                     progress, description);
+    const auto stage = [&](const std::u16string& member) {
+      const auto request = JsonValue::parse(uR"({"data":{"contentFile":"aGVs",)" + member + u"}}");
+      return stageContent(*request, progress, description);
+    };
+    const bool first = stage(uR"("workingDirectory":")" + temp.widePath() + u"\"");
+    const bool second = stage(uR"("stagedContent":")" + progress.name + u"\"");
     if (!first || second || !temp.entries().empty()) return 1;
     return description.rfind(u"Error write data file: ", 0) == 0 ? 0 : 2;
   };

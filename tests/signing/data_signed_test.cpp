@@ -41,7 +41,8 @@ Calls calls(const std::string& names) {
   return all;
 }
 
-// Either action with a session of its own: every handle opened is closed again on every path.
+// Either action with a session of its own: every handle opened is closed again on every path
+// (the host's rows check the successful certificate, a missing key, a failed sign or close).
 TEST_F(DataSignedTest, OwnSessionKeepsCallOrderAndCleansUp) {
   const struct {
     const char* name;
@@ -51,8 +52,6 @@ TEST_F(DataSignedTest, OwnSessionKeepsCallOrderAndCleansUp) {
     std::u16string description;  // empty: success
     std::string calls;
   } cases[] = {
-      {"certificate", false, "", u"C1", u"",
-       "Init1 Login GetObjectInfo GetCertAttr GetCertAttr CloseHandle Logout Init2"},
       {"startup", false, "AvCmInit=0x101", u"C1", u"Key container not found", "Init1 GetErrorInfo"},
       {"object info", false, "AvCmGetObjectInfo=0x104", u"C1", u"Invalid handle",
        "Init1 Login GetObjectInfo GetErrorInfo Logout Init2"},
@@ -64,18 +63,12 @@ TEST_F(DataSignedTest, OwnSessionKeepsCallOrderAndCleansUp) {
        "Init1 Login GetObjectInfo GetErrorInfo Logout Init2"},
       {"signature", true, "", u"C1", u"",
        "Init1 Login OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2"},
-      {"login: no further call", true, "", u"missing-key", u"Key container not found",
-       "Init1 Login GetErrorInfo"},
       {"open: no close", true, "AvCmOpenMsg=0x104", u"C1", u"Invalid handle",
        "Init1 Login OpenMsg GetErrorInfo Logout Init2"},
-      {"signing, non-ASCII text", true, "", u"sign-fails", u"Ошибка подписи: ключ недоступен",
-       "Init1 Login OpenMsg MsgSign GetErrorInfo CloseHandle Logout Init2"},
       {"signature size", true, "AvCmGetMsg=0x108@1", u"C1", u"Message not signed",
        "Init1 Login OpenMsg MsgSign GetMsg GetErrorInfo CloseHandle Logout Init2"},
       {"signature fetch", true, "AvCmGetMsg=0x107@2", u"C1", u"Buffer too small",
        "Init1 Login OpenMsg MsgSign GetMsg GetMsg GetErrorInfo CloseHandle Logout Init2"},
-      {"failed close changes nothing", true, "AvCmCloseHandle=0x104", u"C1", u"",
-       "Init1 Login OpenMsg MsgSign GetMsg GetMsg CloseHandle Logout Init2"},
   };
   const std::string data = dir_.path() + "/data.bin";
   std::ofstream(data, std::ios::binary);  // an empty file is handed to the library all the same
@@ -90,8 +83,7 @@ TEST_F(DataSignedTest, OwnSessionKeepsCallOrderAndCleansUp) {
     EXPECT_EQ(ok, c.description.empty());
     EXPECT_EQ(fake_.calls(), calls(c.calls));
     EXPECT_EQ(description, ok ? u"untouched" : c.description);
-    const char* const made = c.sign ? "SIGNED:C1:0:cbf29ce484222325" : "CERT:C1";
-    EXPECT_EQ(output, ok ? base64Of(made) : u"untouched");
+    EXPECT_EQ(output, ok ? base64Of("SIGNED:C1:0:cbf29ce484222325") : u"untouched");
   }
 }
 

@@ -91,7 +91,7 @@ struct Message {
   std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a, 64-bit
   bool isSigned = false;
   // Its own copy of the data until the message closes, as the vendor's keeps.
-  std::unique_ptr<unsigned char[]> data;
+  std::unique_ptr<unsigned char[]> data = nullptr;
 };
 
 struct State {
@@ -194,9 +194,7 @@ AVCM_API std::uint32_t AVCM_CALL AvCmOpenMsg(std::uint32_t provider, const void*
     const auto session = state.sessions.find(provider);
     if (session == state.sessions.end()) return kInvalidHandle;
     if (!message || (!data && length > 0) || flags != 0x100) return kBadArgument;
-    Message opened;
-    opened.container = session->second;
-    opened.length = length;
+    Message opened{session->second, length};
     opened.data.reset(new (std::nothrow) unsigned char[length == 0 ? 1 : length]);
     if (!opened.data) return kNoMemory;
     if (length > 0) std::memcpy(opened.data.get(), data, length);
