@@ -77,6 +77,13 @@ const quorvantRelay = (() => {
         }
       };
       const onClosed = (id) => { if (id === windowId) finish(false); };
+      // Chromium hands a policy-installed extension its managed policy a
+      // moment after the extension starts: a policy that now decides answers.
+      const onPolicy = async (changes, area) => {
+        if (area !== 'managed') return;
+        const verdict = await quorvantSites.decide(origin);
+        if (verdict === 'allowed' || verdict === 'blocked') finish(verdict === 'allowed');
+      };
       const timer = setTimeout(() => finish(false), APPROVAL_MS);
       finish = (allow, remember = false) => {
         if (settled) return;
@@ -84,11 +91,13 @@ const quorvantRelay = (() => {
         clearTimeout(timer);
         api.runtime.onMessage.removeListener(onAnswer);
         api.windows.onRemoved.removeListener(onClosed);
+        api.storage.onChanged.removeListener(onPolicy);
         if (windowId !== null) api.windows.remove(windowId).catch(() => {});
         resolve({allow, remember});
       };
       api.runtime.onMessage.addListener(onAnswer);
       api.windows.onRemoved.addListener(onClosed);
+      api.storage.onChanged.addListener(onPolicy);
       api.windows.create({url: page + '?' + new URLSearchParams({origin, ask}), type: 'popup', width: 520, height: 400})
           .then((created) => {
             windowId = created.id;

@@ -176,6 +176,12 @@ const scenarios = [
     await browser.goto(demo.url.replace('127.0.0.1', 'plain.example'));
     assert.equal(await browser.evaluate(() => document.documentElement.dataset.quorvantExtension || 'none'), 'none');
   }},
+  {name: 'no-extension', act: async () => {
+    await browser.close();
+    browser = await launch(setup, {extension: false});
+    await browser.goto(demo.url);
+  }, status: /^The Quorvant signing extension is not installed or not enabled for this page\. See "Installing the extension"/,
+  controls: noControls},
   {name: 'policy-allowed', site: {outcome: 'success'}, act: async () => {  // browsers read policy as they start
     await browser.close();
     dropPolicy = await systemPolicy({allowedOrigins: [siteOrigin('portal')], blockedOrigins: [siteOrigin('other')]});
