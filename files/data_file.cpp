@@ -35,11 +35,6 @@ platform::Status createFreshFile(const platform::Path& directory, platform::Path
 
 }  // namespace
 
-std::u16string defaultDataDirectory() {
-  platform::Status ignored;
-  return defaultDataDirectory(ignored);
-}
-
 std::u16string defaultDataDirectory(platform::Status& status) {
   platform::Path folder;
   status = platform::temporaryPath(folder);

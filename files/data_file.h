@@ -16,10 +16,9 @@ inline constexpr const char16_t* kDefaultDataDirectoryName = u"vorna_data_signed
 // The default working directory, "vorna_data_signed" in the user's
 // temporary folder (relative to the current directory when Windows cannot
 // tell that folder), created when missing. Empty when the POSIX private
-// folder cannot be used: then there is nowhere to stage.
-std::u16string defaultDataDirectory();
-// The same; `status` says why the temporary folder cannot be used (the
-// result is then empty) or why the directory could not be created.
+// folder cannot be used: then there is nowhere to stage. `status` says why
+// the temporary folder cannot be used (the result is then empty) or why the
+// directory could not be created.
 std::u16string defaultDataDirectory(platform::Status& status);
 
 // Decodes the Base64 `content` into a new data file in `directory` and

@@ -91,7 +91,9 @@ TEST_F(DataFileTest, StagingNeedsAStringContent) {
 }
 
 TEST_F(DataFileTest, DefaultDirectoryIsPrivateUnderTheTemporaryDirectory) {
-  EXPECT_EQ(narrow(defaultDataDirectory()), tmp_.hostPath() + "/vorna_data_signed/");
+  platform::Status status;
+  EXPECT_EQ(narrow(defaultDataDirectory(status)), tmp_.hostPath() + "/vorna_data_signed/");
+  EXPECT_TRUE(status.ok()) << status.text();
   EXPECT_EQ(modeOf(tmp_.hostPath() + "/vorna_data_signed"), 0700u);
 }
 
