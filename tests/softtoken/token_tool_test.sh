@@ -32,6 +32,8 @@ check "entered twice" grep -qx 'SETREPEAT.*' "$PINENTRY_LOG"
 check "and it protects the container" key_has chosen 'NIST CURVE' chosen
 check "a cancelled dialog is a failure" \
   fails_with 1 env PINENTRY_ACTION=cancel "$tool" create refused
+check "a full disk is a failure" \
+  fails_with 1 bash -c "trap '' XFSZ; ulimit -f 0; exec '$tool' create full --no-passphrase --no-confirm"
 
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-384 -nodes -subj /CN=imported -days 2 \
   -keyout - -out - 2>/dev/null | openssl pkcs12 -export -passout pass:secret -out "$scratch/in.p12"
