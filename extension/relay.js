@@ -29,6 +29,7 @@ const quorvantRelay = (() => {
     refused: 'A web page may not name files or folders on this computer.',
     tooLarge: 'The file is larger than the ' + MAX_FILE_BYTES / 1024 / 1024 + ' MiB the signing host signs.',
     cancelled: 'Signing was cancelled.',
+    empty: 'The file is empty: there is nothing to sign.',
   };
 
   // Chromium reports why through runtime.lastError, Firefox on the port.
@@ -175,17 +176,17 @@ const quorvantRelay = (() => {
       let staged = '';
       let at = 0;
       tell({sent: contentId});
-      do {
+      while (at < file.size && !entry.stopped) {
         const end = Math.min(at + PART_BYTES, file.size);
         const part = {requestAction: 'stageContent', contentFile: await file.read(at, end)};
         if (staged) part.stagedContent = staged;
         if (entry.stopped) break;
         const answer = await call(part);
-        if (answer.result !== 'success') return fail(contentId, 'failed', answer.description || 'Staging failed.');
+        if (answer.result !== 'success') return entry.stopped || fail(contentId, 'failed', answer.description || 'Staging failed.');
         staged = answer.stagedContent;
         at = end;
         if (!entry.stopped) tell({progress: contentId, sentBytes: answer.stagedBytes, totalBytes: file.size});
-      } while (at < file.size && !entry.stopped);
+      }
       if (entry.stopped) {
         if (staged && host !== null) call({requestAction: 'stageContent', stagedContent: staged, discard: true}).catch(() => {});
         return;
@@ -202,6 +203,7 @@ const quorvantRelay = (() => {
       const contentId = request.contentId;
       if ('fileDataPath' in request.data || 'workingDirectory' in request.data) return fail(contentId, 'refused');
       if (source && source.size > MAX_FILE_BYTES) return fail(contentId, 'too-large', TEXTS.tooLarge);
+      if (source && source.size === 0) return fail(contentId, 'failed', TEXTS.empty);  // the host signs no empty content
       const entry = {stopped: false};
       pending.set(contentId, entry);
       const verdict = await decide(contentId);

@@ -1,7 +1,7 @@
 // Scaffolding of the end-to-end test: a scratch home with the host installed,
 // the demo page's server, the host's processes, OpenSSL's verdict.
 import {execFileSync, spawn, spawnSync} from 'node:child_process';
-import {createHash} from 'node:crypto';
+import {createHash, X509Certificate} from 'node:crypto';
 import {once} from 'node:events';
 import {existsSync, mkdtempSync, mkdirSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
 import {createServer} from 'node:http';
@@ -52,35 +52,30 @@ export async function serveDemo() {
 }
 
 // A page of a site, as the extension's protocol sees it: `heard` collects
-// what the extension says (and what a frame of it passes up), `port` is the
-// page's end once connected. /frame is that page as a frame that asks for a
-// certificate at once.
-const sitePage = (frame) => `<!DOCTYPE html><meta charset="utf-8"><title>Portal</title>
-<input type="file" id="file"><script>
-window.heard = [];
+// what the extension says, `port` is the page's end once connected. /frame
+// is a frame that asks for a certificate at once and passes up what it hears.
+const sitePage = (frame) => `<!DOCTYPE html><meta charset="utf-8"><title>Portal</title><input type="file" id="file"><script>
+window.heard = ${frame ? "{push: (said) => parent.postMessage({heard: said}, '*')}" : '[]'};
 window.port = new Promise((resolve) => {
-  addEventListener('message', (event) => {
-    if (event.source !== window && event.data && event.data.heard) heard.push(event.data.heard);
-    if (event.source !== window || !event.data || event.data.channel !== 'quorvant-port') return;
-    event.ports[0].onmessage = ({data}) => ${frame ? "parent.postMessage({heard: data}, '*')" : 'heard.push(data)'};
-    resolve(event.ports[0]);
+  addEventListener('message', ({source, data, ports}) => {
+    if (data && data.heard) heard.push(data.heard);
+    if (source === window && data && data.channel === 'quorvant-port') resolve(ports[0]);
   });
   postMessage({channel: 'quorvant-connect'}, location.origin);
-});
+}).then((port) => Object.assign(port, {onmessage: ({data}) => heard.push(data)}));
 ${frame ? "port.then((p) => p.postMessage({request: {contentId: 'frame', data: {requestAction: 'getCertificate'}}}));" : ''}
 </script>`;
 
-// https://portal.example:PORT/ (and other.example, which the browsers map to
-// 127.0.0.1) with a certificate of its own that the test browsers trust:
-// setup.spki is its key's hash for Chromium; Firefox accepts it by session.
+// https://portal.example:PORT/ (and other.example; the browsers map both to
+// 127.0.0.1) with a certificate made for the run that the test browsers
+// trust: Chromium by its key's hash, setup.spki; Firefox by the session.
 export async function serveSite(setup) {
-  const key = join(setup.scratch, 'site.key');
-  const cert = join(setup.scratch, 'site.pem');
+  const [key, cert] = [join(setup.scratch, 'site.key'), join(setup.scratch, 'site.pem')];
   execFileSync('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2', '-subj', '/CN=portal.example',
                            '-addext', 'subjectAltName=DNS:portal.example,DNS:other.example', '-keyout', key, '-out', cert],
                {stdio: 'ignore'});
-  const spki = execFileSync('openssl', ['x509', '-in', cert, '-pubkey', '-noout']).toString();
-  setup.spki = createHash('sha256').update(Buffer.from(spki.replace(/-----[^-]+-----|\s/g, ''), 'base64')).digest('base64');
+  setup.spki = createHash('sha256').update(new X509Certificate(readFileSync(cert)).publicKey.export(
+      {type: 'spki', format: 'der'})).digest('base64');
   const server = createHttpsServer({key: readFileSync(key), cert: readFileSync(cert)}, (request, response) => {
     const path = new URL(request.url, 'https://x').pathname;
     response.writeHead(200, {'content-type': 'text/html; charset=utf-8'});
@@ -92,26 +87,21 @@ export async function serveSite(setup) {
 }
 
 // The extension's managed policy for both browsers, in the machine's policy
-// folders for as long as a child holds the lock other tests take for system
-// files; the returned function removes both and releases it.
+// folders while a child holds the lock of tests that write system files; the
+// function it returns removes both and releases the lock.
 export async function systemPolicy(policy) {
-  const chromium = '/etc/chromium/policies/managed/quorvant-extension-test.json';
-  const firefox = '/etc/firefox/policies/policies.json';
-  const script = `set -e; [ ! -e ${firefox} ]; trap 'rm -f ${chromium} ${firefox}' EXIT
-    mkdir -p ${dirname(chromium)} ${dirname(firefox)}; printf %s "$1" > ${chromium}; printf %s "$2" > ${firefox}
-    echo ready; read -r _ || true`;
-  const holder = spawn('flock', ['/tmp/quorvant-system.lock', 'bash', '-c', script, 'policy',
-                                 JSON.stringify({'3rdparty': {extensions: {[chromiumId]: policy}}}),
-                                 JSON.stringify({policies: {'3rdparty': {Extensions: {'signing@quorvant.example': policy}}}})],
-                       {stdio: ['pipe', 'pipe', 'inherit']});
-  const [ready] = await Promise.race([once(holder.stdout, 'data'), once(holder, 'exit')]);
-  if (!String(ready).startsWith('ready')) throw new Error('the policy files could not be written');
+  const files = ['/etc/chromium/policies/managed/quorvant-extension-test.json', '/etc/firefox/policies/policies.json'];
+  const holder = spawn('flock', ['/tmp/quorvant-system.lock', 'bash', '-c', `set -e; [ ! -e ${files[1]} ]
+    trap 'rm -f ${files.join(' ')}' EXIT; mkdir -p ${files.map(dirname).join(' ')}
+    printf %s "$1" > ${files[0]}; printf %s "$2" > ${files[1]}; echo; read -r _ || true`, 'policy',
+  JSON.stringify({'3rdparty': {extensions: {ingogkpkbkiidmpbpalbgoiidmfhibjn: policy}}}),
+  JSON.stringify({policies: {'3rdparty': {Extensions: {'signing@quorvant.example': policy}}}})], {stdio: ['pipe', 'pipe', 'inherit']});
+  if (!await Promise.race([once(holder.stdout, 'data'), once(holder, 'exit').then(() => false)])) throw new Error('no policy files');
   return async () => {
     holder.stdin.end();
     if (holder.exitCode === null) await once(holder, 'exit');
   };
 }
-const chromiumId = 'ingogkpkbkiidmpbpalbgoiidmfhibjn';
 
 // The running hosts of this home: pidof matches the program's full path, not only its name.
 export function hostProcesses(setup) {

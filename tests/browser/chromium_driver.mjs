@@ -35,12 +35,10 @@ export async function launchChromium(setup, {extension = true} = {}) {
     extensionUrl: extension && new URL('/', context.serviceWorkers()[0].url()).href,
     // The window or tab whose address holds `part` (an extension's window too), once it is there.
     window: async (part) => {
-      for (let tries = 0; tries < 100; tries++) {
-        const found = context.pages().find((page) => page.url().includes(part));
-        if (found) return drive(found);
+      for (let tries = 0; tries < 100 && !context.pages().some((page) => page.url().includes(part)); tries++) {
         await new Promise((wake) => setTimeout(wake, 100));
       }
-      throw new Error(`no window shows ${part}`);
+      return drive(context.pages().find((page) => page.url().includes(part)));
     },
     close: () => context.close(),
   };

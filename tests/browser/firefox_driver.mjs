@@ -83,24 +83,15 @@ export async function launchFirefox(setup, {extension = true} = {}) {
     screenshot: async (path) => writeFileSync(path, Buffer.from(
         (await send('WebDriver:TakeScreenshot', {full: true, hash: false})).value, 'base64')),
   };
-  // Each action in another window switches there and back.
-  const inWindow = (handle) => Object.fromEntries(Object.entries(actions).map(([name, action]) => [name, async (...args) => {
-    await send('WebDriver:SwitchToWindow', {handle, focus: false});
-    try {
-      return await action(...args);
-    } finally {
-      await send('WebDriver:SwitchToWindow', {handle: main, focus: false});
-    }
-  }]));
-  // Browser code, as the browser's own windows run it.
-  const chrome = async (script, ...args) => {
-    await send('Marionette:SetContext', {value: 'chrome'});
-    try {
-      return (await send('WebDriver:ExecuteScript', {script, args})).value;
-    } finally {
-      await send('Marionette:SetContext', {value: 'content'});
-    }
+  // A step with Marionette elsewhere (another window, the browser's own code), then back.
+  const switched = (there, back) => async (step) => {
+    await send(...there);
+    try { return await step(); } finally { await send(...back); }
   };
+  const inWindow = (handle) => Object.fromEntries(Object.entries(actions).map(([name, action]) => [name, (...args) =>
+    switched(['WebDriver:SwitchToWindow', {handle}], ['WebDriver:SwitchToWindow', {handle: main}])(() => action(...args))]));
+  const chrome = (script, ...args) => switched(['Marionette:SetContext', {value: 'chrome'}],
+    ['Marionette:SetContext', {value: 'content'}])(async () => (await send('WebDriver:ExecuteScript', {script, args})).value);
   // What a person grants when installing a signed .xpi: Firefox gives a
   // temporary add-on its localhost matches but not "https://*/*".
   if (extension) {
@@ -118,14 +109,11 @@ export async function launchFirefox(setup, {extension = true} = {}) {
     hostManifest: join(setup.home, '.mozilla/native-messaging-hosts/com.quorvant.signing_host.json'),
     extensionUrl: `moz-extension://${UUID}/`,
     window: async (part) => {
-      for (let tries = 0; tries < 100; tries++) {
+      for (let tries = 0; tries < 100; tries++, await new Promise((wake) => setTimeout(wake, 100))) {
         const handles = await send('WebDriver:GetWindowHandles');
-        for (const handle of Array.isArray(handles) ? handles : handles.value) {
-          if (handle === main) continue;
-          const url = await inWindow(handle).evaluate(() => location.href).catch(() => '');
-          if (url.includes(part)) return inWindow(handle);
+        for (const handle of (Array.isArray(handles) ? handles : handles.value).filter((other) => other !== main)) {
+          if (String(await inWindow(handle).evaluate(() => location.href).catch(() => '')).includes(part)) return inWindow(handle);
         }
-        await new Promise((wake) => setTimeout(wake, 100));
       }
       throw new Error(`no window shows ${part}`);
     },

@@ -61,44 +61,45 @@ function stopHost(signal) {
   stopped = signal === 'SIGSTOP' ? pids : [];
 }
 
-// A site's page talking the extension's protocol itself (browser_setup's sitePage).
-const sleep = (ms) => new Promise((wake) => setTimeout(wake, ms));
-const siteOrigin = (name = 'portal') => new URL(site.url).origin.replace('portal', name);
-async function onSite(path = '') {
+// A site's page (sitePage) at `path` sends `data` (a frame its own request)
+// with `file`, cancelled after a part for the outcome 'cancelled'; `choice`
+// answers the approval window, which names `origin`; without one nobody is
+// asked. The last word is `outcome` (a result or a failure code); denied and
+// refused requests start no host. Returns all said about the request.
+let lastId = 0;
+async function onSite({path = '', id = `r${++lastId}`, data = {requestAction: 'getCertificate', containerName: container},
+                       file, choice, remember = true, origin = 'portal', outcome}) {
   await browser.goto(site.url + path);
-  await browser.evaluate(() => window.port.then(() => true));
-}
-const post = (message) => browser.evaluate(async (sent) => {
-  if (sent.file) sent.file = document.getElementById('file').files[0];
-  (await window.port).postMessage(sent);
-}, message);
-const request = (contentId, data, file) => post({request: {contentId, data}, file});
-// What the extension said about one request, once it said its last word.
-async function heard(contentId, last = (said) => said.some((message) => message.answer || message.failure)) {
-  for (let tries = 0; tries < 1200; tries++) {
-    const said = (await browser.evaluate(() => window.heard)).filter((message) => (message.answer || {}).contentId === contentId ||
-        [message.contentId, message.asking, message.sent, message.progress].includes(contentId));
-    if (last(said)) return said;
-    await sleep(100);
+  const before = hostProcesses(setup);
+  if (file) await browser.setFile('#file', join(setup.scratch, file));
+  if (!path) {
+    await browser.evaluate(async (request, withFile, cancel) => {
+      const port = await window.port;
+      port.postMessage({request, file: withFile ? document.getElementById('file').files[0] : undefined});
+      if (cancel) port.addEventListener('message', ({data}) => data.progress && port.postMessage({cancel: data.progress}));
+    }, {contentId: id, data}, !!file, outcome === 'cancelled');
   }
-  assert.fail(`no last word on ${contentId}`);
+  if (choice) {
+    const window = await browser.window('approve.html');
+    await window.screenshot(join(shots, `approval-${origin}.png`));
+    assert.equal(await window.evaluate(() => document.getElementById('origin').textContent), siteOrigin(origin));
+    if (!remember) await window.click('#remember');
+    await window.click('#' + choice);
+  }
+  await waitFor(`() => heard.some((message) => message.failure || (message.answer || {}).contentId === '${id}')`);
+  const said = (await browser.evaluate(() => window.heard)).filter((message) => [message.contentId, message.asking,
+      message.sent, message.progress, message.answer && message.answer.contentId].includes(id));
+  assert.equal(said.some((message) => message.asking !== undefined), Boolean(choice), 'asked only with a window');
+  const last = said.at(-1);
+  assert.equal(last.failure ? last.code : last.answer.data.result, outcome, last.failure || last.answer.data.description);
+  if (outcome === 'denied' || outcome === 'refused') assert.deepEqual(hostProcesses(setup).filter((pid) => !before.includes(pid)), [], 'no host');
+  return said;
 }
-const asked = (said) => said.some((message) => message.asking !== undefined);
-const answered = (said) => said.find((message) => message.answer).answer.data;
-const failed = (said) => said.find((message) => message.failure).code;
-const newHosts = (before) => hostProcesses(setup).filter((pid) => !before.includes(pid));
-// The person's choice in the approval window; returns the origin it names.
-async function approve(choice, {remember = true, shot} = {}) {
-  const window = await browser.window('approve.html');
-  if (shot) await window.screenshot(join(shots, `${shot}.png`));
-  const origin = await window.evaluate(() => document.getElementById('origin').textContent);
-  if (!remember) await window.click('#remember');
-  await window.click('#' + choice);
-  return origin;
-}
+const siteOrigin = (name) => new URL(site.url).origin.replace('portal', name);
+const answer = (said) => said.at(-1).answer.data;
 async function relaunch(policy) {
   await browser.close();
-  if (policy) dropPolicy = await systemPolicy(policy);
+  dropPolicy = await systemPolicy(policy);
   browser = await launch(setup);
 }
 
@@ -111,7 +112,7 @@ const noControls = {open: false, container: false, file: false, sign: false, clo
 // PKCS#11, whose session asks for the PIN once.
 const scenarios = [
   {name: 'ready', token: true, status: /^Ready\. Open your key container to begin\.$/, controls: closedControls},
-  {name: 'opened', token: true, act: async () => { await open(); await approve('allow'); }, status: /^The key container is open\./,
+  {name: 'opened', token: true, act: async () => { await open(); await (await browser.window('approve.html')).click('#allow'); }, status: /^The key container is open\./,
    controls: openControls, check: async () =>
      assert.equal(await text('subject'), pkcs11 ? 'CN=ec, O=Token T1' : 'CN=demo, O=Quorvant test')},
   {name: 'signed', token: true, act: () => sign(contract()), status: /^contract\.txt is signed\.$/, check: () => {
@@ -151,63 +152,27 @@ const scenarios = [
     await open();
   }, status: /^Opening the key container failed: The signing host is not installed for this browser \(.+\)\.$/,
   controls: closedControls, check: () => renameSync(browser.hostManifest + '.away', browser.hostManifest)},
-  // Sites: the person decides, the page never names paths, the administrator overrides.
-  {name: 'site-asks', act: async () => {
-    await onSite();
-    const before = hostProcesses(setup);
-    const path = dataFile('site.bin', randomBytes(900 * 1024));
-    await browser.setFile('#file', path);
-    await request('s1', {requestAction: 'getSignature', containerName: container}, true);
-    await heard('s1', asked);
-    assert.deepEqual(newHosts(before), [], 'no host before Allow');
-    assert.equal(await approve('allow', {shot: 'approval'}), siteOrigin());
-    const said = await heard('s1');
-    assert.deepEqual(said.filter((message) => message.progress).map((message) => [message.sentBytes, message.totalBytes]),
-                     [[393216, 921600], [786432, 921600], [921600, 921600]]);
-    await request('c1', {requestAction: 'getCertificate', containerName: container});
-    const certificate = answered(await heard('c1')).certificate;
-    assert.ok(opensslVerify(setup.scratch, answered(said).signature, certificate, path), 'OpenSSL accepts');
-  }},
-  {name: 'site-remembered', act: async () => {
-    await onSite();
-    await request('c2', {requestAction: 'getCertificate', containerName: container});
-    const said = await heard('c2');
-    assert.ok(!asked(said));
-    assert.equal(answered(said).result, 'success');
-  }},
+  // Sites: the person decides, a page never names paths, the administrator overrides.
+  {name: 'site-asks', site: {data: {requestAction: 'getSignature', containerName: container}, choice: 'allow',
+                             file: 'site.bin', outcome: 'success'},
+   act: () => dataFile('site.bin', randomBytes(900 * 1024)), check: (said) => {
+     assert.deepEqual(said.filter((message) => message.progress).map((message) => [message.sentBytes, message.totalBytes]),
+                      [[393216, 921600], [786432, 921600], [921600, 921600]]);
+     site.signature = answer(said).signature;
+   }},
+  {name: 'site-remembered', site: {outcome: 'success'}, check: (said) =>
+    assert.ok(opensslVerify(setup.scratch, site.signature, answer(said).certificate, join(setup.scratch, 'site.bin')))},
   {name: 'site-forgotten', act: async () => {
     await browser.goto(browser.extensionUrl + 'options.html');
-    await browser.click(`button[data-origin="${siteOrigin()}"]`);
     await browser.screenshot(join(shots, 'options.png'));
-    await onSite();
-    const before = hostProcesses(setup);
-    await request('c3', {requestAction: 'getCertificate', containerName: container});
-    assert.equal(await approve('deny', {remember: false}), siteOrigin());
-    assert.equal(failed(await heard('c3')), 'denied');
-    assert.deepEqual(newHosts(before), [], 'Deny starts no host');
-  }},
-  {name: 'site-names-paths', act: async () => {
-    const before = hostProcesses(setup);
-    for (const [contentId, member] of [['p1', 'fileDataPath'], ['p2', 'workingDirectory']]) {
-      await request(contentId, {requestAction: 'getSignature', containerName: container, [member]: setup.scratch});
-      const said = await heard(contentId);
-      assert.ok(!asked(said));
-      assert.equal(failed(said), 'refused');
-    }
-    assert.deepEqual(newHosts(before), []);
-  }},
-  {name: 'site-frame', act: async () => {
-    await browser.goto(site.url + 'with-frame');
-    assert.equal(await approve('deny', {remember: false}), siteOrigin('other'));
-    assert.equal(failed(await heard('frame')), 'denied');
-  }},
-  {name: 'plain-http', act: async () => {
+    await browser.click(`button[data-origin="${siteOrigin('portal')}"]`);
+  }, site: {choice: 'deny', remember: false, outcome: 'denied'}},
+  ...['fileDataPath', 'workingDirectory'].map((member) => ({name: `site-names-${member}`, site: {outcome: 'refused',
+    data: {requestAction: 'getSignature', containerName: container, [member]: '/tmp'}}})),
+  {name: 'site-frame', site: {path: 'with-frame', id: 'frame', choice: 'deny', remember: false, origin: 'other', outcome: 'denied'}},
+  {name: 'plain-http', act: async () => {  // the content script would mark the page at once
     await browser.goto(demo.url.replace('127.0.0.1', 'plain.example'));
-    assert.equal(await browser.evaluate(() => new Promise((resolve) => {
-      addEventListener('message', (event) => { if (event.data.channel === 'quorvant-port') resolve('connected'); });
-      postMessage({channel: 'quorvant-connect'}, location.origin);
-      setTimeout(() => resolve(document.documentElement.dataset.quorvantExtension || 'none'), 1500);
-    })), 'none');
+    assert.equal(await browser.evaluate(() => document.documentElement.dataset.quorvantExtension || 'none'), 'none');
   }},
   {name: 'no-extension', act: async () => {
     await browser.close();
@@ -215,20 +180,11 @@ const scenarios = [
     await browser.goto(demo.url);
   }, status: /^The Quorvant signing extension is not installed or not enabled for this page\. See "Installing the extension"/,
   controls: noControls},
-  {name: 'policy-allowed', act: async () => {
-    await relaunch({allowedOrigins: [siteOrigin()], blockedOrigins: [siteOrigin('other')]});
-    await onSite();
-    await request('c4', {requestAction: 'getCertificate', containerName: container});
-    const said = await heard('c4');
-    assert.ok(!asked(said));
-    assert.equal(answered(said).result, 'success');
-  }},
-  {name: 'policy-blocked', act: async () => {
-    await browser.goto(site.url + 'with-frame');
-    const said = await heard('frame');
-    assert.ok(!asked(said));
-    assert.equal(failed(said), 'denied');
-  }},
+  {name: 'policy-allowed', act: () => relaunch({allowedOrigins: [siteOrigin('portal')], blockedOrigins: [siteOrigin('other')]}),
+   site: {outcome: 'success'}},
+  {name: 'policy-allowed-cancel', site: {data: {requestAction: 'getSignature', containerName: container},
+                                         file: 'large.bin', outcome: 'cancelled'}},
+  {name: 'policy-blocked', site: {path: 'with-frame', id: 'frame', outcome: 'denied'}},
 ];
 
 before(async () => {
@@ -252,11 +208,13 @@ after(async () => {
 for (const row of scenarios.filter((row) => row.token || !pkcs11)) {
   test(`${which}: ${row.name}`, async () => {
     if (row.act) await row.act();
-    if (!row.status) return;
-    await waitFor(row.until || settled);
-    await browser.screenshot(join(shots, `${row.name}.png`));
-    assert.match(await text('status'), row.status);
+    const said = row.site && await onSite(row.site);
+    if (row.status) {
+      await waitFor(row.until || settled);
+      await browser.screenshot(join(shots, `${row.name}.png`));
+      assert.match(await text('status'), row.status);
+    }
     if (row.controls) assert.deepEqual(await enabled(), row.controls);
-    if (row.check) await row.check();
+    if (row.check) await row.check(said);
   });
 }

@@ -1,9 +1,19 @@
 #include "requests/request_fields.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <memory>
+#include <string>
 #include <tuple>
+
+#include "requests/processing_message.h"
+#include "requests/staged_content.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -57,6 +67,42 @@ TEST(StringReaders, DefaultToEmptyForMissingOrMistypedMembers) {
     EXPECT_EQ(getWorkingDirectory(*request), c.directory);
     EXPECT_EQ(getFileDataPath(*request), c.path);
   }
+}
+
+// The page never learns the name of a part whose answer is replaced for its
+// size, so nothing may stay staged until the input ends.
+TEST(StageContent, PartWhoseAnswerIsTooLargeIsNotKept) {
+  TempDir temp;
+  const std::string request =
+      R"({"data":{"requestAction":"stageContent","contentFile":"aGVs","workingDirectory":")" +
+      temp.path() + R"(","pad":")" + std::string(kMaxAnswerBytes, 'x') + "\"}}";
+  const std::u16string answer = processingMessage(std::u16string(request.begin(), request.end()));
+  EXPECT_NE(std::u16string::npos, answer.find(u"Answer too large")) << answer.size();
+  EXPECT_EQ(std::vector<std::string>{}, temp.entries());
+}
+
+// As on a full disk: files may not grow past 4 bytes, so the second part
+// fails, says why and takes the staged file with it.
+TEST(StageContent, PartThatCannotBeWrittenRemovesItsFile) {
+  TempDir temp;
+  const auto stageTwoParts = [&temp] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4, 4};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    StagedProgress progress;
+    std::u16string description;
+    const bool first = stageContent(*JsonValue::parse(uR"({"data":{"contentFile":"aGVs",)"
+                                                      uR"("workingDirectory":")" +
+                                                      temp.widePath() + u"\"}}"),
+                                    progress, description);
+    const bool second =
+        stageContent(*JsonValue::parse(uR"({"data":{"contentFile":"aGVs","stagedContent":")" +
+                                       progress.name + u"\"}}"),
+                     progress, description);
+    if (!first || second || !temp.entries().empty()) return 1;
+    return description.rfind(u"Error write data file: ", 0) == 0 ? 0 : 2;
+  };
+  EXPECT_EXIT(::_exit(stageTwoParts()), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -90,8 +90,7 @@ struct Message {
   std::uint32_t length = 0;
   std::uint64_t hash = 0xcbf29ce484222325ull;  // FNV-1a, 64-bit
   bool isSigned = false;
-  // The library's own copy of the data, held while the message is open: the
-  // host's memory use is only measured right with it.
+  // Its own copy of the data until the message closes, as the vendor's keeps.
   std::unique_ptr<unsigned char[]> data;
 };
 
