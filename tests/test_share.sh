@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Prints test, product and share lines (non-blank lines of the C/C++, Python,
-# JavaScript, TypeScript, shell and cmd files git tracks, scripts without an extension
-# known by their #! line; bench/ and node_modules left out) and fails when
-# tests exceed 36 %. The project's rule is at most a third of all code; the
+# JavaScript, TypeScript, shell and cmd files git tracks, scripts without an
+# extension known by their #! line; bench/ and node_modules left out) and fails
+# when tests exceed 36 %. The project's rule is at most a third of all code; the
 # margin lets a feature land with its tests before the suite is trimmed.
 cd "$(dirname "$0")/.." || exit 2
 count() { xargs -r -d '\n' cat -- | grep -c '[^[:space:]]'; }
